@@ -1,0 +1,76 @@
+#pragma once
+// The simulated controller: every supported model's device side, driven by a scenario file and
+// writing a transcript of every feature-report transfer. Not part of the product.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+struct SimTouch {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    int samples = 40;
+    int jitter = 0;
+    int perReport = 2;
+    int rest = 1;
+};
+
+struct SimRefusal {
+    bool set = true;          // direction: set (true) or get (false)
+    std::uint8_t reportId = 0;
+    int times = -1;           // -1: always
+    int from = 1;             // 1-based index of the first refused transfer of that kind
+};
+
+struct SimDeviceSpec {
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+    bool featureValues = true;
+};
+
+struct SimScenario {
+    std::vector<SimDeviceSpec> devices;
+    std::vector<SimTouch> touches;
+    std::int8_t linearization[50] = {};
+    std::uint8_t calibrationPage[26] = {};
+    std::vector<int> statusTouches;    // after=K of each status-touch line, in order
+    std::string asciiStartReply = "0";
+    int asciiStartAfter = 2;
+    std::vector<int> asciiTouches;     // after=K of each ascii-touch line, in order
+    std::vector<SimRefusal> refusals;
+    bool touchFromPointer = false;
+};
+
+// Parses scenario text. On failure returns false and sets error to "FILE:LINE: reason".
+bool ParseScenario(const std::string& text, const std::string& fileName, SimScenario* out,
+                   std::string* error);
+
+// Reads and parses a scenario file; on failure error names the file, the line and the reason.
+bool LoadScenarioFile(const std::string& path, SimScenario* out, std::string* error);
+
+// Reads QAVEL_SIM; on a broken scenario prints the error to stderr and exits with code 2.
+// Unset: an empty scenario (no devices).
+SimScenario LoadScenarioFromEnvironmentOrExit();
+
+struct SimController;
+
+// The simulated devices of a scenario. transcript may be null (no transcript); it is not closed.
+SimController* SimCreate(const SimScenario& scenario, std::FILE* transcript);
+void SimDestroy(SimController* sim);
+
+int SimDeviceCount(const SimController* sim);
+SimDeviceSpec SimDevice(const SimController* sim, int index);
+
+// One transfer to device `index` at time nowMs (for the transcript). Logs the transfer.
+bool SimSetFeature(SimController* sim, int index, const std::uint8_t* buffer, std::uint32_t length,
+                   std::uint64_t nowMs);
+bool SimGetFeature(SimController* sim, int index, std::uint8_t* buffer, std::uint32_t length,
+                   std::uint64_t nowMs);
+
+// A touch at controller units (x, y) with the default touch parameters, queued after the
+// scripted ones (pointer input of the demo).
+void SimQueueTouch(SimController* sim, std::int32_t x, std::int32_t y);
+
+// Current data bytes of a page (1: 26 bytes of calibration, 2: 50 of linearization).
+std::vector<std::uint8_t> SimPage(const SimController* sim, int page);

@@ -1,0 +1,16 @@
+#pragma once
+// The program from start to end on the main thread, and the outcome message.
+
+#include <cstdint>
+
+// Opens the controller, runs one session (or reports that none was found), closes it. Returns 0.
+int RunProgram();
+
+// Window, worker, message loop, outcome message. Only called with a controller open.
+void RunSession();
+
+// The string identifier shown for a result code, compared as unsigned.
+std::uint32_t MessageForResult(std::uint32_t code);
+
+// Loads caption 1001 and string stringId and shows them; shows nothing when either is missing.
+void ShowOutcomeMessage(std::uint32_t stringId);

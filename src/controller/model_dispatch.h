@@ -1,0 +1,11 @@
+#pragma once
+// The six model-dependent steps of a calibration, selected by productId.
+
+#include "controller/session.h"
+
+bool PrepareCalibration(ControllerSession* session);
+bool BeginCalibration(ControllerSession* session);
+bool CaptureTouch(ControllerSession* session, int targetNumber);
+bool NeedsThirdTarget(const ControllerSession* session);
+void FinishCalibration(ControllerSession* session, bool success);
+void CleanupCalibration(ControllerSession* session);

@@ -1,0 +1,35 @@
+#pragma once
+// The one opened controller of a run, and how it is found, opened and closed.
+
+#include <cstdint>
+
+#include "platform/hid.h"
+
+constexpr std::uint16_t kQavelVendorId = 0x0596;
+
+constexpr std::uint32_t kModelStatus0003 = 0x0003;
+constexpr std::uint32_t kModelRaw0100 = 0x0100;
+constexpr std::uint32_t kModelRaw0102 = 0x0102;
+constexpr std::uint32_t kModelAscii0300 = 0x0300;
+constexpr std::uint32_t kModelStatus0400 = 0x0400;
+
+struct ControllerSession {
+    HidHandle device;
+    std::int32_t x[3];
+    std::int32_t y[3];
+    std::int32_t pointCount;
+    std::uint32_t productId;
+};
+
+// True for the five product identifiers this tool calibrates.
+bool IsSupportedProduct(std::uint32_t productId);
+
+// A new zero-filled session holding the first supported controller, opened; null when none.
+ControllerSession* OpenController();
+
+// Walks the HID interfaces in order and opens the first supported one into session->device.
+bool FindController(ControllerSession* session);
+
+// Ends the use of the controller (raw models get the end-of-calibration mode once more) and
+// frees the session.
+void CloseController(ControllerSession* session);

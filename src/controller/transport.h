@@ -1,0 +1,24 @@
+#pragma once
+// Feature-report transfers with the fixed retry policy, and the numeric command reports.
+
+#include <cstdint>
+
+#include "controller/session.h"
+
+constexpr std::uint8_t ModeBeginCalibration = 5;
+constexpr std::uint8_t ModeEndCalibration = 7;
+constexpr std::uint8_t ModeAsciiPrepare = 8;
+constexpr std::uint8_t ModeAsciiCleanup = 10;
+
+// At most 10 attempts, each after a 100 ms pause; true at the first success.
+bool SetFeatureRetry(ControllerSession* session, const std::uint8_t* buffer, std::uint32_t length);
+bool GetFeatureRetry(ControllerSession* session, std::uint8_t* buffer, std::uint32_t length);
+
+// Report 3, command 5, byte 4 = mode.
+bool SendModeCommand(ControllerSession* session, std::uint8_t mode);
+
+// 0x0003: report 0x10 command 0x11. 0x0400: report 3 command 4, then 1000 ms. Others: false.
+bool SendStartCommand(ControllerSession* session);
+
+// Report 0x10 command 0x12.
+bool SendStopCommand(ControllerSession* session);
