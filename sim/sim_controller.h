@@ -72,5 +72,15 @@ bool SimGetFeature(SimController* sim, int index, std::uint8_t* buffer, std::uin
 // scripted ones (pointer input of the demo).
 void SimQueueTouch(SimController* sim, std::int32_t x, std::int32_t y);
 
+// Live pointer input for scenarios with "touch-from pointer" (x, y already in controller units).
+// Raw models: while buttonDown, report 8 carries touching samples at (x, y); the first read after
+// the release carries the lift sample. Status models: a release accepts the next target.
+// Model 0x0300: a release makes the message "1" available at the next poll.
+void SimPointer(SimController* sim, bool buttonDown, std::int32_t x, std::int32_t y);
+
+// Maps a screen point to controller units: left and bottom edges -1900, right and top +1900.
+void SimScreenToController(int screenX, int screenY, int screenWidth, int screenHeight,
+                           std::int32_t* x, std::int32_t* y);
+
 // Current data bytes of a page (1: 26 bytes of calibration, 2: 50 of linearization).
 std::vector<std::uint8_t> SimPage(const SimController* sim, int page);
