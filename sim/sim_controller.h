@@ -83,4 +83,10 @@ void SimScreenToController(int screenX, int screenY, int screenWidth, int screen
                            std::int32_t* x, std::int32_t* y);
 
 // Current data bytes of a page (1: 26 bytes of calibration, 2: 50 of linearization).
+// The page of the raw-model device that last answered a transfer (before any: the first raw-model
+// device; without one: the scenario's page). Empty for another page number.
 std::vector<std::uint8_t> SimPage(const SimController* sim, int page);
+
+// The whole report 5 (72 bytes) that reading that page would return now, with the bytes beyond the
+// data as the controller keeps them. Empty for another page number.
+std::vector<std::uint8_t> SimPageReport(const SimController* sim, int page);
