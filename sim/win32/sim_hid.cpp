@@ -1,0 +1,354 @@
+// Replacement hid.dll: the simulated controllers behind the HID class driver calls. It owns the
+// one simulator of the process; the replacement setupapi.dll lists its interfaces through the two
+// QavelSim* exports.
+
+#include "sim_controller.h"
+
+#include <windows.h>
+extern "C" {
+#include <hidsdi.h>
+#include <hidpi.h>
+}
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The interface class identifier the HID class driver reports.
+constexpr GUID kHidGuid = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+constexpr std::uint32_t kPreparsedMagic = 0x51504844;  // "DHPQ"
+
+// The program opens interface paths with the real CreateFileA, so every simulated interface is a
+// small file of its own; a handle is traced back to its interface by the file's identity.
+struct Interface {
+    std::string path;
+    DWORD volume = 0;
+    DWORD indexHigh = 0;
+    DWORD indexLow = 0;
+};
+
+struct Simulator {
+    SimController* sim = nullptr;
+    std::FILE* transcript = nullptr;
+    ULONGLONG startMs = 0;
+    bool touchFromPointer = false;
+    std::string folder;
+    std::vector<Interface> interfaces;
+};
+
+struct PreparsedToken {
+    std::uint32_t magic;
+    int device;
+};
+
+std::once_flag started;
+Simulator state;
+
+// Unix paths in QAVEL_SIM and QAVEL_SIM_LOG are the natural thing to write under Wine; a Windows
+// program sees them relative to the current drive, so translate them to the drive that maps "/".
+std::string WindowsPath(const std::string& path)
+{
+    if (path.empty() || path[0] != '/') {
+        return path;
+    }
+    using ToDos = WCHAR* (*)(const char*);
+    auto toDos = reinterpret_cast<ToDos>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name")));
+    if (toDos != nullptr) {
+        WCHAR* wide = toDos(path.c_str());
+        if (wide != nullptr) {
+            char narrow[MAX_PATH * 4];
+            const int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr);
+            HeapFree(GetProcessHeap(), 0, wide);
+            if (n > 0) {
+                return narrow;
+            }
+        }
+    }
+    std::string dos = "Z:" + path;
+    for (char& c : dos) {
+        if (c == '/') c = '\\';
+    }
+    return dos;
+}
+
+SimScenario LoadScenarioOrExit()
+{
+    SimScenario scenario;
+    const char* variable = std::getenv("QAVEL_SIM");
+    if (variable == nullptr || variable[0] == '\0') {
+        return scenario;
+    }
+    const std::string original = variable;
+    const std::string path = WindowsPath(original);
+    std::string error;
+    if (!LoadScenarioFile(path, &scenario, &error)) {
+        // Name the file as the user wrote it.
+        if (error.compare(0, path.size(), path) == 0) {
+            error = original + error.substr(path.size());
+        }
+        std::fprintf(stderr, "qavel simulator: %s\n", error.c_str());
+        std::fflush(stderr);
+        ExitProcess(2);
+    }
+    return scenario;
+}
+
+bool CreateInterfaceFiles(int count)
+{
+    char temp[MAX_PATH];
+    const DWORD length = GetTempPathA(sizeof temp, temp);
+    if (length == 0 || length >= sizeof temp) {
+        return false;
+    }
+    state.folder = std::string(temp) + "qavel-sim-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(state.folder.c_str(), nullptr);
+    for (int i = 0; i < count; ++i) {
+        Interface entry;
+        entry.path = state.folder + "\\hid-" + std::to_string(i);
+        HANDLE file = CreateFileA(entry.path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        BY_HANDLE_FILE_INFORMATION info;
+        const BOOL known = GetFileInformationByHandle(file, &info);
+        CloseHandle(file);
+        if (!known) {
+            return false;
+        }
+        entry.volume = info.dwVolumeSerialNumber;
+        entry.indexHigh = info.nFileIndexHigh;
+        entry.indexLow = info.nFileIndexLow;
+        state.interfaces.push_back(entry);
+    }
+    return true;
+}
+
+void Start()
+{
+    const SimScenario scenario = LoadScenarioOrExit();
+    const char* log = std::getenv("QAVEL_SIM_LOG");
+    if (log != nullptr && log[0] != '\0') {
+        const std::string path = WindowsPath(log);
+        state.transcript = std::fopen(path.c_str(), "a");
+        if (state.transcript == nullptr) {
+            std::fprintf(stderr, "qavel simulator: %s: cannot open the transcript\n", log);
+            std::fflush(stderr);
+            ExitProcess(2);
+        }
+    }
+    state.touchFromPointer = scenario.touchFromPointer;
+    state.sim = SimCreate(scenario, state.transcript);
+    state.startMs = GetTickCount64();
+    if (!CreateInterfaceFiles(SimDeviceCount(state.sim))) {
+        std::fprintf(stderr, "qavel simulator: cannot create the interface files under %s\n",
+                     state.folder.c_str());
+        std::fflush(stderr);
+        ExitProcess(2);
+    }
+}
+
+Simulator& Sim()
+{
+    std::call_once(started, Start);
+    return state;
+}
+
+std::uint64_t NowMs()
+{
+    return GetTickCount64() - Sim().startMs;
+}
+
+// The interface a handle was opened on, or -1.
+int DeviceOf(HANDLE handle)
+{
+    Simulator& s = Sim();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) {
+        return -1;
+    }
+    for (std::size_t i = 0; i < s.interfaces.size(); ++i) {
+        const Interface& entry = s.interfaces[i];
+        if (entry.volume == info.dwVolumeSerialNumber && entry.indexHigh == info.nFileIndexHigh &&
+            entry.indexLow == info.nFileIndexLow) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+int DeviceOrFail(HANDLE handle)
+{
+    const int device = DeviceOf(handle);
+    if (device < 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+    }
+    return device;
+}
+
+// Pointer input of the demo: the first mouse button, sampled whenever the program polls.
+void PollPointer()
+{
+    Simulator& s = Sim();
+    if (!s.touchFromPointer) {
+        return;
+    }
+    POINT cursor;
+    if (!GetCursorPos(&cursor)) {
+        return;
+    }
+    const bool down = (GetAsyncKeyState(VK_LBUTTON) & 0x8000) != 0;
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    SimScreenToController(cursor.x, cursor.y, GetSystemMetrics(SM_CXSCREEN),
+                          GetSystemMetrics(SM_CYSCREEN), &x, &y);
+    SimPointer(s.sim, down, x, y);
+}
+
+void RemoveInterfaceFiles()
+{
+    for (const Interface& entry : state.interfaces) {
+        DeleteFileA(entry.path.c_str());
+    }
+    if (!state.folder.empty()) {
+        RemoveDirectoryA(state.folder.c_str());
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+__declspec(dllexport) int QavelSimInterfaceCount()
+{
+    return static_cast<int>(Sim().interfaces.size());
+}
+
+// Copies the path of interface `index` into buffer; false when there is no such interface or
+// the buffer is too small.
+__declspec(dllexport) BOOL QavelSimInterfacePath(int index, char* buffer, DWORD size)
+{
+    Simulator& s = Sim();
+    if (index < 0 || static_cast<std::size_t>(index) >= s.interfaces.size()) {
+        return FALSE;
+    }
+    const std::string& path = s.interfaces[index].path;
+    if (buffer == nullptr || path.size() + 1 > size) {
+        return FALSE;
+    }
+    path.copy(buffer, path.size());
+    buffer[path.size()] = '\0';
+    return TRUE;
+}
+
+void NTAPI HidD_GetHidGuid(LPGUID hidGuid)
+{
+    if (hidGuid != nullptr) {
+        *hidGuid = kHidGuid;
+    }
+}
+
+BOOLEAN NTAPI HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes)
+{
+    const int index = DeviceOrFail(device);
+    if (index < 0 || attributes == nullptr) {
+        return FALSE;
+    }
+    const SimDeviceSpec spec = SimDevice(Sim().sim, index);
+    attributes->VendorID = spec.vendor;
+    attributes->ProductID = spec.product;
+    attributes->VersionNumber = 0x0100;
+    return TRUE;
+}
+
+BOOLEAN NTAPI HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* preparsed)
+{
+    const int index = DeviceOrFail(device);
+    if (index < 0 || preparsed == nullptr) {
+        return FALSE;
+    }
+    auto* token = static_cast<PreparsedToken*>(std::malloc(sizeof(PreparsedToken)));
+    if (token == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    token->magic = kPreparsedMagic;
+    token->device = index;
+    *preparsed = reinterpret_cast<PHIDP_PREPARSED_DATA>(token);
+    return TRUE;
+}
+
+BOOLEAN NTAPI HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsed)
+{
+    auto* token = reinterpret_cast<PreparsedToken*>(preparsed);
+    if (token == nullptr || token->magic != kPreparsedMagic) {
+        return FALSE;
+    }
+    token->magic = 0;
+    std::free(token);
+    return TRUE;
+}
+
+NTSTATUS NTAPI HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps)
+{
+    const auto* token = reinterpret_cast<const PreparsedToken*>(preparsed);
+    if (token == nullptr || token->magic != kPreparsedMagic || caps == nullptr) {
+        return HIDP_STATUS_INVALID_PREPARSED_DATA;
+    }
+    const SimDeviceSpec spec = SimDevice(Sim().sim, token->device);
+    ZeroMemory(caps, sizeof *caps);
+    caps->UsagePage = 0x0D;  // digitizer
+    caps->Usage = 0x04;      // touch screen
+    caps->InputReportByteLength = 8;
+    caps->FeatureReportByteLength = 72;
+    caps->NumberLinkCollectionNodes = 1;
+    caps->NumberFeatureValueCaps = spec.featureValues ? 1 : 0;
+    caps->NumberFeatureDataIndices = spec.featureValues ? 1 : 0;
+    return HIDP_STATUS_SUCCESS;
+}
+
+BOOLEAN NTAPI HidD_SetFeature(HANDLE device, PVOID buffer, ULONG length)
+{
+    const int index = DeviceOrFail(device);
+    if (index < 0 || buffer == nullptr || length == 0) {
+        return FALSE;
+    }
+    if (!SimSetFeature(Sim().sim, index, static_cast<const std::uint8_t*>(buffer), length, NowMs())) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOLEAN NTAPI HidD_GetFeature(HANDLE device, PVOID buffer, ULONG length)
+{
+    const int index = DeviceOrFail(device);
+    if (index < 0 || buffer == nullptr || length == 0) {
+        return FALSE;
+    }
+    PollPointer();
+    if (!SimGetFeature(Sim().sim, index, static_cast<std::uint8_t*>(buffer), length, NowMs())) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_DETACH) {
+        if (state.transcript != nullptr) {
+            std::fflush(state.transcript);
+        }
+        RemoveInterfaceFiles();
+    }
+    return TRUE;
+}
+
+}  // extern "C"
