@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -434,20 +432,28 @@ bool ParseScenario(const std::string& text, const std::string& fileName, SimScen
 
 bool LoadScenarioFile(const std::string& path, SimScenario* out, std::string* error)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
         if (error != nullptr) {
             *error = path + ": cannot open the scenario file (" + std::strerror(errno) + ")";
         }
         return false;
     }
-    std::ostringstream content;
-    content << file.rdbuf();
-    if (file.bad()) {
-        if (error != nullptr) *error = path + ": cannot read the scenario file";
+    std::string content;
+    char chunk[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) content.append(chunk, n);
+    // A directory opens but cannot be read: that must not pass for an empty scenario.
+    bool failed = std::ferror(file) != 0;
+    int readErrno = errno;
+    std::fclose(file);
+    if (failed) {
+        if (error != nullptr) {
+            *error = path + ": cannot read the scenario file (" + std::strerror(readErrno) + ")";
+        }
         return false;
     }
-    return ParseScenario(content.str(), path, out, error);
+    return ParseScenario(content, path, out, error);
 }
 
 SimScenario LoadScenarioFromEnvironmentOrExit()

@@ -484,7 +484,7 @@ TEST(AsciiTunnel, DefaultsReplyBodyAndNoTouchesBeforeTheStart)
 
 TEST(AsciiTunnel, MalformedReportsAreRefusedAndSavingDropsPendingTouches)
 {
-    Rig rig("device 0596:0300\nascii-start after=0\nascii-touch after=5\n");
+    Rig rig("device 0596:0300\nascii-start after=0\nascii-touch after=5\nascii-touch after=0\n");
     Bytes bad = AsciiReport({0x01, 'C', 'X', 0x0D});
     bad[1] = 0x0B;
     EXPECT_FALSE(rig.Set(bad));
@@ -496,7 +496,7 @@ TEST(AsciiTunnel, MalformedReportsAreRefusedAndSavingDropsPendingTouches)
     EXPECT_EQ(Frame(rig.Get(9, 64)), "\x01" "0\x0D");
     ASSERT_TRUE(rig.Set(AsciiReport({0x01, 'R', 0x0D})));
     EXPECT_EQ(Frame(rig.Get(9, 64)), "\x01" "0\x0D");
-    for (int i = 0; i < 7; ++i) EXPECT_EQ(Frame(rig.Get(9, 64)), "");
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(Frame(rig.Get(9, 64)), "") << "poll " << i;
 }
 
 TEST(AsciiTunnel, PointerReleaseAnnouncesATouchOnceStarted)

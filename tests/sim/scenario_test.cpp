@@ -268,6 +268,8 @@ TEST(ScenarioFile, ErrorsNameThePathGivenAndMissingFilesFail)
 
     EXPECT_FALSE(LoadScenarioFile("/nonexistent/dir/x.sim", &s, &error));
     EXPECT_EQ(error.rfind("/nonexistent/dir/x.sim: ", 0), 0u) << error;
+    EXPECT_FALSE(LoadScenarioFile("/tmp", &s, &error)) << "a directory is not an empty scenario";
+    EXPECT_EQ(error.rfind("/tmp: ", 0), 0u) << error;
 
     path = WriteTemp("device 0596:0102\ntouch -5 7\n");
     EXPECT_TRUE(LoadScenarioFile(path, &s, &error)) << error;
