@@ -8,6 +8,15 @@
 // The newest frame read; later frames overwrite it from the first byte on.
 extern std::uint8_t asciiReplyBuffer[256];
 
+// The first frame in a read report 9, copied with a zero byte after it into out (which holds
+// capacity bytes). False for a report to ignore or without a frame.
+bool ExtractAsciiFrame(const std::uint8_t report[64], std::uint32_t capacity, std::uint8_t* out);
+
+// Searches a reply buffer for a frame around a body of bodyLength bytes; the last match wins and
+// is copied to body with a zero byte after it.
+bool FindReplyBody(const std::uint8_t* buffer, std::uint32_t size, std::uint32_t bodyLength,
+                   std::uint8_t* body);
+
 // Sends length bytes in chunks of at most 56, one report 9 each; false at the first failure.
 bool SendAsciiCommand(ControllerSession* session, const std::uint8_t* data, std::uint32_t length);
 

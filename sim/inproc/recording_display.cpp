@@ -1,0 +1,227 @@
+#include "inproc/recording_display.h"
+
+#include <algorithm>
+#include <bit>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+
+#include "app/shared_state.h"
+#include "app/strings.h"
+#include "inproc/virtual_clock.h"
+#include "platform/display.h"
+
+namespace {
+
+struct PostedMessage {
+    bool done;
+    std::int32_t result;
+};
+
+std::mutex displayMutex;
+std::condition_variable posted;
+std::deque<PostedMessage> queue;
+RecordingDisplayOptions options;
+std::vector<std::string> events;
+std::vector<std::string> messages;
+bool windowOpen = false;
+bool windowEverCreated = false;
+int noticeDepth = 0;
+
+// Any non-null value will do: nothing dereferences it.
+CalibrationWindow* const kWindow = reinterpret_cast<CalibrationWindow*>(std::uintptr_t{0x1000});
+
+void Record(std::string line)
+{
+    std::lock_guard<std::mutex> lock(displayMutex);
+    line = std::to_string(VirtualNowMs()) + " " + line;
+    if (options.echo != nullptr) {
+        std::fprintf(options.echo, "%s\n", line.c_str());
+        std::fflush(options.echo);
+    }
+    events.push_back(std::move(line));
+}
+
+std::string ColorName(std::uint32_t color)
+{
+    if (color == kTargetGreen) {
+        return "green";
+    }
+    if (color == kTargetRed) {
+        return "red";
+    }
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%06x", color);
+    return hex;
+}
+
+}  // namespace
+
+void RecordingDisplayReset(const RecordingDisplayOptions& newOptions)
+{
+    std::lock_guard<std::mutex> lock(displayMutex);
+    queue.clear();
+    options = newOptions;
+    events.clear();
+    messages.clear();
+    windowOpen = false;
+    windowEverCreated = false;
+    noticeDepth = 0;
+}
+
+std::vector<std::string> RecordedEvents()
+{
+    std::lock_guard<std::mutex> lock(displayMutex);
+    return events;
+}
+
+std::vector<std::string> RecordedMessages()
+{
+    std::lock_guard<std::mutex> lock(displayMutex);
+    if (messages.empty()) {
+        return {"message none"};
+    }
+    return messages;
+}
+
+bool CalibrationWindowEverCreated()
+{
+    std::lock_guard<std::mutex> lock(displayMutex);
+    return windowEverCreated;
+}
+
+void PressEscape()
+{
+    std::lock_guard<std::mutex> lock(displayMutex);
+    if (windowOpen) {
+        abortRequested.store(1);
+    }
+}
+
+void RequestClose()
+{
+    PressEscape();
+}
+
+WindowHandle CreateCalibrationWindow()
+{
+    char title[256];
+    if (!LoadStringResource(IDS_CAPTION, title, sizeof title)) {
+        return nullptr;
+    }
+    {
+        std::lock_guard<std::mutex> lock(displayMutex);
+        if (options.failWindow) {
+            return nullptr;
+        }
+        windowOpen = true;
+        windowEverCreated = true;
+    }
+    Record("window shown");
+    return kWindow;
+}
+
+void ClearTarget(WindowHandle) {}
+
+std::uint32_t PumpUntilQuit()
+{
+    std::unique_lock<std::mutex> lock(displayMutex);
+    for (;;) {
+        posted.wait(lock, [] { return !queue.empty(); });
+        const PostedMessage message = queue.front();
+        queue.pop_front();
+        if (message.done) {
+            return static_cast<std::uint32_t>(message.result);
+        }
+    }
+}
+
+void DestroyCalibrationWindow(WindowHandle)
+{
+    {
+        std::lock_guard<std::mutex> lock(displayMutex);
+        windowOpen = false;
+    }
+    Record("window closed");
+}
+
+bool LoadStringResource(std::uint32_t id, char* buffer, int bufferSize)
+{
+    {
+        std::lock_guard<std::mutex> lock(displayMutex);
+        const auto& missing = options.missingStrings;
+        if (std::find(missing.begin(), missing.end(), id) != missing.end()) {
+            return false;
+        }
+    }
+    const char* text = FindTableString(id);
+    if (text == nullptr || bufferSize <= 0) {
+        return false;
+    }
+    std::snprintf(buffer, static_cast<std::size_t>(bufferSize), "%s", text);
+    return true;
+}
+
+bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
+{
+    std::lock_guard<std::mutex> lock(displayMutex);
+    if (options.failFormat) {
+        return false;
+    }
+    std::string line = "message ";
+    line += icon == MessageIcon::Information ? "information" : "error";
+    line += " \"" + std::string(caption != nullptr ? caption : "Error") + "\" \"" + text + "\"";
+    if (options.echo != nullptr) {
+        std::fprintf(options.echo, "%s\n", line.c_str());
+        std::fflush(options.echo);
+    }
+    messages.push_back(std::move(line));
+    return true;
+}
+
+bool PostShowTargetMessage(WindowHandle, std::uint32_t xBits, std::uint32_t yBits)
+{
+    // Recorded when posted, with the colour the repaint will read: the order stays deterministic.
+    char line[96];
+    std::snprintf(line, sizeof line, "target %.3f %.3f %s", std::bit_cast<float>(xBits),
+                  std::bit_cast<float>(yBits), ColorName(targetColor.load()).c_str());
+    Record(line);
+    return true;
+}
+
+bool PostCalibrationDoneMessage(WindowHandle, std::int32_t result)
+{
+    {
+        std::lock_guard<std::mutex> lock(displayMutex);
+        queue.push_back({true, result});
+    }
+    posted.notify_all();
+    return true;
+}
+
+void SystemBeep()
+{
+    Record("beep");
+}
+
+void ShowNotice(const char* caption, const char* text)
+{
+    {
+        std::lock_guard<std::mutex> lock(displayMutex);
+        ++noticeDepth;
+    }
+    Record(std::string("notice \"") + caption + "\" \"" + text + "\"");
+}
+
+void CloseNotice()
+{
+    {
+        std::lock_guard<std::mutex> lock(displayMutex);
+        if (noticeDepth == 0) {
+            return;
+        }
+        --noticeDepth;
+    }
+    Record("notice closed");
+}

@@ -1,0 +1,5 @@
+#include "app/shared_state.h"
+
+std::atomic<std::int32_t> abortRequested{0};
+std::atomic<std::uint32_t> targetColor{kTargetGreen};
+ControllerSession* currentSession = nullptr;

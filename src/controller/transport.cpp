@@ -1,0 +1,69 @@
+#include "controller/transport.h"
+
+#include "platform/clock.h"
+
+namespace {
+
+constexpr int kAttempts = 10;
+constexpr std::uint32_t kPauseBeforeAttemptMs = 100;
+
+bool SendCommandReport(ControllerSession* session, const std::uint8_t (&report)[8])
+{
+    return SetFeatureRetry(session, report, sizeof report);
+}
+
+}  // namespace
+
+bool SetFeatureRetry(ControllerSession* session, const std::uint8_t* buffer, std::uint32_t length)
+{
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        PauseMs(kPauseBeforeAttemptMs);
+        if (HidSetFeature(session->device, buffer, length)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool GetFeatureRetry(ControllerSession* session, std::uint8_t* buffer, std::uint32_t length)
+{
+    // A failed attempt may have scribbled over the buffer; every attempt asks for the same report.
+    const std::uint8_t reportId = buffer[0];
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        PauseMs(kPauseBeforeAttemptMs);
+        buffer[0] = reportId;
+        if (HidGetFeature(session->device, buffer, length)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SendModeCommand(ControllerSession* session, std::uint8_t mode)
+{
+    const std::uint8_t report[8] = {3, 5, 0, 0, mode, 0, 0, 0};
+    return SendCommandReport(session, report);
+}
+
+bool SendStartCommand(ControllerSession* session)
+{
+    if (session->productId == kModelStatus0003) {
+        const std::uint8_t report[8] = {0x10, 0x11, 1, 0, 0, 0, 0, 0};
+        return SendCommandReport(session, report);
+    }
+    if (session->productId == kModelStatus0400) {
+        const std::uint8_t report[8] = {3, 4, 1, 0, 0, 0, 0, 0};
+        if (!SendCommandReport(session, report)) {
+            return false;
+        }
+        PauseMs(1000);
+        return true;
+    }
+    return false;
+}
+
+bool SendStopCommand(ControllerSession* session)
+{
+    const std::uint8_t report[8] = {0x10, 0x12, 1, 0, 0, 0, 0, 0};
+    return SendCommandReport(session, report);
+}

@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include "calibration/calibration_math.h"
+
+namespace {
+
+LinearizationGrid ZeroGrid()
+{
+    return LinearizationGrid{};
+}
+
+LinearizationGrid FilledGrid(double dx, double dy)
+{
+    LinearizationGrid grid{};
+    for (int k = 0; k < 25; ++k) {
+        grid.dx[k] = dx;
+        grid.dy[k] = dy;
+    }
+    return grid;
+}
+
+struct Points {
+    std::int32_t x[3];
+    std::int32_t y[3];
+};
+
+Points WithDerivedThird(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2)
+{
+    ControllerSession session{};
+    session.x[0] = x1;
+    session.y[0] = y1;
+    session.x[1] = x2;
+    session.y[1] = y2;
+    session.pointCount = 2;
+    DeriveThirdPoint(&session);
+    EXPECT_EQ(session.pointCount, 3);
+    return {{session.x[0], session.x[1], session.x[2]}, {session.y[0], session.y[1], session.y[2]}};
+}
+
+void ExpectLimits(const CalibrationLimits& l, std::int32_t xLow, std::int32_t xHigh, std::int32_t yLow,
+                  std::int32_t yHigh, std::uint8_t orientation)
+{
+    EXPECT_EQ(l.xLow, xLow);
+    EXPECT_EQ(l.xHigh, xHigh);
+    EXPECT_EQ(l.yLow, yLow);
+    EXPECT_EQ(l.yHigh, yHigh);
+    EXPECT_EQ(l.orientation, orientation);
+}
+
+TEST(DeriveThirdPoint, EqualSignsMeanAxesNotExchanged)
+{
+    const Points same = WithDerivedThird(-1536, -1536, 1536, 1536);
+    EXPECT_EQ(same.x[2], -1536);
+    EXPECT_EQ(same.y[2], 1536);
+
+    const Points mixed = WithDerivedThird(-1500, 1400, 1450, -1350);
+    EXPECT_EQ(mixed.x[2], 1450);
+    EXPECT_EQ(mixed.y[2], 1400);
+
+    // Zero is neither negative nor positive.
+    const Points zero = WithDerivedThird(0, -700, 900, 800);
+    EXPECT_EQ(zero.x[2], 900);
+    EXPECT_EQ(zero.y[2], -700);
+}
+
+TEST(CalibrationLimits, FourOrientationCases)
+{
+    CalibrationLimits l{};
+
+    Points p = WithDerivedThird(-1536, -1536, 1536, 1536);
+    ASSERT_TRUE(ComputeCalibrationLimits(p.x, p.y, ZeroGrid(), &l));
+    ExpectLimits(l, 1, 2046, 1, 2046, 0);  // 2047 clamped to 2046
+
+    p = WithDerivedThird(-1500, 1400, 1450, -1350);
+    ASSERT_TRUE(ComputeCalibrationLimits(p.x, p.y, ZeroGrid(), &l));
+    ExpectLimits(l, 29, 1994, 120, 1952, 5);
+
+    p = WithDerivedThird(1500, 1400, -1450, -1350);
+    ASSERT_TRUE(ComputeCalibrationLimits(p.x, p.y, ZeroGrid(), &l));
+    ExpectLimits(l, 54, 2019, 120, 1952, 6);
+
+    // A measured third point at the derived place gives the same result.
+    const std::int32_t x[3] = {-1536, 1536, -1536};
+    const std::int32_t y[3] = {-1536, 1536, 1536};
+    ASSERT_TRUE(ComputeCalibrationLimits(x, y, ZeroGrid(), &l));
+    ExpectLimits(l, 1, 2046, 1, 2046, 0);
+}
+
+TEST(CalibrationLimits, EveryRowOfTheOrientationTable)
+{
+    // Each of the eight ways the controller's axes can lie against the screen, built from the
+    // three target positions, must give its byte and limits in increasing order.
+    const std::uint8_t expected[8] = {5, 4, 1, 6, 0, 7, 2, 3};
+    for (int p = 0; p < 8; ++p) {
+        const bool x3neg = (p & 4) != 0;
+        const bool y3neg = (p & 2) != 0;
+        const bool x2neg = (p & 1) != 0;
+        // Construct points consistent with p: P1 opposite P2 on both axes, P3 shares one axis.
+        std::int32_t x[3];
+        std::int32_t y[3];
+        x[1] = x2neg ? -1400 : 1400;
+        x[0] = -x[1];
+        x[2] = x3neg ? -1400 : 1400;
+        y[2] = y3neg ? -1300 : 1300;
+        y[1] = (x[2] == x[0]) ? y[2] : -y[2];
+        y[0] = -y[1];
+        CalibrationLimits l{};
+        ASSERT_TRUE(ComputeCalibrationLimits(x, y, ZeroGrid(), &l)) << "p = " << p;
+        EXPECT_EQ(l.orientation, expected[p]) << "p = " << p;
+        EXPECT_LT(l.xLow, l.xHigh) << "p = " << p;
+        EXPECT_LT(l.yLow, l.yHigh) << "p = " << p;
+    }
+}
+
+TEST(CalibrationLimits, GridOffsetsMoveTheLimits)
+{
+    // Every node (10, -3) in the page: offsets 20 and -6; convergence in the eighth pass.
+    const Points p = WithDerivedThird(-1400, -1450, 1500, 1380);
+    CalibrationLimits l{};
+    ASSERT_TRUE(ComputeCalibrationLimits(p.x, p.y, FilledGrid(20.0, -6.0), &l));
+    ExpectLimits(l, 62, 1997, 68, 1952, 0);
+}
+
+TEST(CalibrationLimits, RefusesPointsThatAdmitNoCalibration)
+{
+    CalibrationLimits l{};
+    // x1 = 0 and x2 = 5 lie on the same side of zero.
+    const std::int32_t sameSideX[3] = {0, 5, 0};
+    const std::int32_t y[3] = {-1000, 1000, 1000};
+    EXPECT_FALSE(ComputeCalibrationLimits(sameSideX, y, ZeroGrid(), &l));
+
+    // A few units apart on y: the span on that axis collapses during the iteration.
+    const Points close = WithDerivedThird(-1000, -3, 1000, 3);
+    EXPECT_FALSE(ComputeCalibrationLimits(close.x, close.y, ZeroGrid(), &l));
+
+    // Offsets that swing between the extremes from node to node keep the iteration from settling;
+    // it must end in failure, without overflow.
+    LinearizationGrid swinging{};
+    for (int k = 0; k < 25; ++k) {
+        swinging.dx[k] = (k % 5) % 2 != 0 ? 254.0 : -254.0;
+        swinging.dy[k] = swinging.dx[k];
+    }
+    const Points wide = WithDerivedThird(-1500, -1500, 1500, 1500);
+    EXPECT_FALSE(ComputeCalibrationLimits(wide.x, wide.y, swinging, &l));
+}
+
+TEST(CorrectByGrid, ZeroGridLeavesEveryPointAlone)
+{
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    for (const std::int32_t v : {-5000, 0, 102, 511, 1945, 2047, 9000}) {
+        CorrectByGrid(v, -v, ZeroGrid(), &x, &y);
+        EXPECT_EQ(x, v);
+        EXPECT_EQ(y, -v);
+    }
+}
+
+TEST(CorrectByGrid, InterpolatesOneNodeAndTruncatesTowardZero)
+{
+    LinearizationGrid grid{};
+    grid.dx[1 * 5 + 1] = 40.0;
+    grid.dy[1 * 5 + 1] = -20.0;
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    CorrectByGrid(767, 767, grid, &x, &y);  // the middle of cell (1, 1)
+    EXPECT_EQ(x, 757);
+    EXPECT_EQ(y, 772);
+    CorrectByGrid(511, 511, grid, &x, &y);  // on the node: the cell below it
+    EXPECT_EQ(x, 471);
+    EXPECT_EQ(y, 531);
+    CorrectByGrid(306, 306, grid, &x, &y);  // offsets 9.95 and -4.975 become 9 and -4
+    EXPECT_EQ(x, 297);
+    EXPECT_EQ(y, 310);
+}
+
+TEST(CorrectByGrid, OuterCellsExtrapolate)
+{
+    // dx rises by 10 per node along x; beyond the last node the slope goes on.
+    LinearizationGrid grid{};
+    for (int j = 0; j < 5; ++j) {
+        for (int i = 0; i < 5; ++i) {
+            grid.dx[j * 5 + i] = 10.0 * i;
+        }
+    }
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    CorrectByGrid(1945 + 410, 1000, grid, &x, &y);  // one cell width past the last node: 50
+    EXPECT_EQ(x, 1945 + 410 - 50);
+    CorrectByGrid(102 - 409, 1000, grid, &x, &y);  // one width before the first: -10
+    EXPECT_EQ(x, 102 - 409 + 10);
+}
+
+}  // namespace
