@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every preset that has tests (warnings as errors) and runs all
+# of the tests: unit tests natively and under the sanitizers, end-to-end under Xvfb and Wine.
+# Ends with the line "N passed, N failed"; exits non-zero when anything failed.
+set -u
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+packages=(cmake g++ make googletest libgtest-dev libx11-dev xvfb xauth xdotool x11-utils imagemagick
+          g++-mingw-w64-x86-64 wine)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    if [ "$(id -u)" = 0 ]; then
+        echo "installing: ${missing[*]}"
+        apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" \
+            || echo "package installation failed"
+    else
+        echo "missing packages (run as root to install them): ${missing[*]}"
+    fi
+fi
+
+passed=0
+failed=0
+jobs=$(nproc 2>/dev/null || echo 2)
+
+build() {  # preset, extra cmake arguments...
+    local preset=$1
+    shift
+    echo "=== build $preset"
+    if cmake --preset "$preset" -DQAVEL_WERROR=ON "$@" > "build-$preset.log" 2>&1 &&
+        cmake --build --preset "$preset" -j "$jobs" >> "build-$preset.log" 2>&1; then
+        rm -f "build-$preset.log"
+        return 0
+    fi
+    tail -n 60 "build-$preset.log"
+    echo "build of $preset FAILED (full log: build-$preset.log)"
+    failed=$((failed + 1))
+    return 1
+}
+
+run_tests() {  # preset
+    local preset=$1 log summary total bad
+    log=$(mktemp)
+    echo "=== test $preset"
+    ctest --preset "$preset" 2>&1 | tee "$log"
+    summary=$(grep -Eo '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+    if [ -n "$summary" ]; then
+        bad=$(echo "$summary" | awk '{print $1}')
+        total=$(echo "$summary" | awk '{print $NF}')
+        passed=$((passed + total - bad))
+        failed=$((failed + bad))
+    else
+        echo "ctest of $preset ran no test"
+        failed=$((failed + 1))
+    fi
+    rm -f "$log"
+}
+
+windows_dir=""
+if command -v x86_64-w64-mingw32-g++-posix > /dev/null && build windows; then
+    windows_dir="$root/build/windows"
+fi
+if build linux -DQAVEL_WINDOWS_BUILD_DIR="$windows_dir"; then
+    run_tests linux
+fi
+if build linux-asan; then
+    run_tests linux-asan
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
