@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -230,6 +231,23 @@ TEST(RawTouchScript, PointerPressGivesTouchingSamplesAndReleaseOneLift)
     EXPECT_TRUE(lift.present1 && !lift.touching1 && !lift.present2);
     EXPECT_EQ(lift.x1, -690);
     EXPECT_FALSE(Decode(rig.Get(8, 8)).present1);
+}
+
+TEST(RawTouchScript, PointerFromAnotherThreadNeverTearsAReport)
+{
+    // The adapters may feed the pointer from a thread of their own while the program polls.
+    Rig rig("device 0596:0100\ntouch-from pointer\n");
+    std::thread feeder([&rig] {
+        for (int i = 0; i < 2000; ++i) SimPointer(rig.sim, i % 2 == 0, i % 2 == 0 ? 100 : -100, 7);
+    });
+    for (int i = 0; i < 2000; ++i) {
+        Decoded d = Decode(rig.Get(8, 8));
+        if (d.present1) {
+            EXPECT_TRUE((d.x1 == 100 && d.touching1) || (d.x1 == -100 && !d.touching1)) << i;
+            EXPECT_EQ(d.y1, 7);
+        }
+    }
+    feeder.join();
 }
 
 TEST(RawTouchScript, PointerIsIgnoredWithoutTouchFromPointer)
