@@ -5,7 +5,8 @@
 //                                       whether a calibration window was seen meanwhile
 //   qavel-inspect press-ok              presses OK in the message box
 //   qavel-inspect close-calibration     sends a close request to the calibration window
-//   qavel-inspect notice [seconds]      waits for the notice; prints caption, text, geometry, z-order
+//   qavel-inspect notice [seconds] [bmp] waits for the notice with its texts set; prints caption,
+//                                       text, geometry and z-order; saves the desktop as it is then
 //   qavel-inspect windows               lists visible top-level windows
 // "--desktop NAME" first: work on that Wine virtual desktop (the program's), not our own.
 // Exit code 0 when the window was found and the action done, 1 otherwise.
@@ -246,13 +247,60 @@ int CloseCalibration()
     return 0;
 }
 
-int Notice(const char* caption, int seconds)
+// The desktop as the window system shows it, as a 24-bit bottom-up BMP file.
+bool SaveDesktop(const char* path)
+{
+    RECT desktop;
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    const int width = desktop.right - desktop.left;
+    const int height = desktop.bottom - desktop.top;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap == nullptr) {
+        DeleteDC(memory);
+        ReleaseDC(nullptr, screen);
+        return false;
+    }
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, desktop.left, desktop.top, SRCCOPY);
+    GdiFlush();
+    const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+    file.bfSize = file.bfOffBits + stride * height;
+    bool written = false;
+    if (std::FILE* out = std::fopen(path, "wb")) {
+        written = std::fwrite(&file, sizeof file, 1, out) == 1 &&
+                  std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
+                  std::fwrite(bits, stride * height, 1, out) == 1;
+        written = std::fclose(out) == 0 && written;
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return written;
+}
+
+int Notice(const char* caption, const char* text, int seconds, const char* bmpPath)
 {
     const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
     HWND notice = nullptr;
+    // The notice counts once both its texts are set: the program paints it right after that.
     while (GetTickCount64() < end && notice == nullptr) {
         notice = FindWindowA(kDialogClass, caption);
-        if (notice == nullptr) Sleep(20);
+        if (notice != nullptr && TextOfStatics(notice) != text) notice = nullptr;
+        if (notice == nullptr) Sleep(10);
     }
     if (notice == nullptr) {
         std::printf("notice=none\n");
@@ -281,6 +329,10 @@ int Notice(const char* caption, int seconds)
     std::printf("topmost=%s\n", (exStyle & WS_EX_TOPMOST) != 0 ? "yes" : "no");
     std::printf("above-calibration=%s\n",
                 noticeRank >= 0 && calibrationRank >= 0 && noticeRank < calibrationRank ? "yes" : "no");
+    if (bmpPath != nullptr) {
+        Sleep(200);  // the X server shows what the program drew a moment later
+        std::printf("screenshot=%s\n", SaveDesktop(bmpPath) ? "saved" : "failed");
+    }
     return 0;
 }
 
@@ -301,7 +353,12 @@ int ListWindows()
 int main(int argc, char** argv)
 {
     if (argc > 2 && std::strcmp(argv[1], "--desktop") == 0) {
-        HDESK desktop = OpenDesktopA(argv[2], 0, FALSE, GENERIC_ALL);
+        // The program's desktop may not exist yet when the inspector starts: wait for it.
+        HDESK desktop = nullptr;
+        for (int attempt = 0; attempt < 1200 && desktop == nullptr; ++attempt) {
+            desktop = OpenDesktopA(argv[2], 0, FALSE, GENERIC_ALL);
+            if (desktop == nullptr) Sleep(100);
+        }
         if (desktop == nullptr || !SetThreadDesktop(desktop)) {
             std::fprintf(stderr, "qavel-inspect: cannot use desktop %s\n", argv[2]);
             return 2;
@@ -318,7 +375,8 @@ int main(int argc, char** argv)
     } else if (command == "close-calibration") {
         result = CloseCalibration();
     } else if (command == "notice") {
-        result = Notice("HID CALIBRATION WARNING", Seconds(argc, argv, 60));
+        result = Notice("HID CALIBRATION WARNING", "Saving data - please do not touch the screen",
+                        Seconds(argc, argv, 60), argc > 3 ? argv[3] : nullptr);
     } else if (command == "windows") {
         result = ListWindows();
     } else {

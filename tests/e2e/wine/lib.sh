@@ -1,0 +1,175 @@
+# Shared by the Wine end-to-end cases: one Xvfb per case, the program on a 1024 x 768 Wine
+# virtual desktop with the simulator DLLs, the window inspector in the same prefix.
+
+WIDTH=1024
+HEIGHT=768
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+log() {
+    echo "--- $*"
+}
+
+# setup WINDOWS_BUILD WORK CASE: paths, fresh case folder, staged binaries, cleanup on exit.
+setup() {
+    WINDOWS_BUILD=$1
+    WORK=$2
+    CASE=$3
+    export WINEPREFIX="$WORK/prefix"
+    export WINEDEBUG=-all
+    export WINEARCH=win64
+    unset QAVEL_SIM QAVEL_SIM_LOG
+    CASE_DIR="$WORK/cases/$CASE"
+    RUN_DIR="$CASE_DIR/run"
+    DESKTOP="qavel-$CASE"
+    XVFB_PID=""
+    PROGRAM_PID=""
+    rm -rf "$CASE_DIR"
+    mkdir -p "$RUN_DIR"
+    for file in bin/qavel-calib.exe sim-dlls/hid.dll sim-dlls/setupapi.dll wine-inspect/qavel-inspect.exe; do
+        [ -f "$WINDOWS_BUILD/$file" ] || fail "$WINDOWS_BUILD/$file is missing: build the windows preset first"
+        cp "$WINDOWS_BUILD/$file" "$RUN_DIR/"
+    done
+    trap cleanup EXIT
+}
+
+cleanup() {
+    local status=$?
+    wineserver -k >/dev/null 2>&1 || true
+    if [ -n "$PROGRAM_PID" ]; then kill "$PROGRAM_PID" 2>/dev/null || true; fi
+    if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; wait "$XVFB_PID" 2>/dev/null || true; fi
+    exit $status
+}
+
+start_xvfb() {
+    local displayFile="$CASE_DIR/display"
+    Xvfb -displayfd 3 -screen 0 ${WIDTH}x${HEIGHT}x24 -nolisten tcp 3>"$displayFile" >"$CASE_DIR/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    local i
+    for i in $(seq 1 300); do
+        if [ -s "$displayFile" ]; then
+            export DISPLAY=":$(head -n1 "$displayFile")"
+            return 0
+        fi
+        kill -0 "$XVFB_PID" 2>/dev/null || fail "Xvfb did not start"
+        sleep 0.1
+    done
+    fail "Xvfb gave no display number"
+}
+
+# start_program SCENARIO_TEXT: the program on its own virtual desktop, with the transcript.
+start_program() {
+    printf '%s\n' "$1" >"$CASE_DIR/scenario.txt"
+    TRANSCRIPT="$CASE_DIR/transcript.log"
+    rm -f "$TRANSCRIPT"
+    (cd "$RUN_DIR" && QAVEL_SIM="$CASE_DIR/scenario.txt" QAVEL_SIM_LOG="$TRANSCRIPT" \
+        WINEDLLOVERRIDES="hid,setupapi=n,b" \
+        exec wine explorer "/desktop=$DESKTOP,${WIDTH}x${HEIGHT}" qavel-calib.exe) \
+        >"$CASE_DIR/program.out" 2>&1 &
+    PROGRAM_PID=$!
+}
+
+# inspect ARGS...: the window inspector on the program's desktop; its output, one key=value a line.
+inspect() {
+    (cd "$CASE_DIR" && WINEDLLOVERRIDES= wine "$RUN_DIR/qavel-inspect.exe" --desktop "$DESKTOP" "$@" 2>/dev/null) | tr -d '\r'
+}
+
+# value KEY TEXT: the value of key=value in TEXT.
+value() {
+    printf '%s\n' "$2" | sed -n "s/^$1=//p" | head -n1
+}
+
+expect_equal() {
+    [ "$2" = "$3" ] || fail "$1: expected '$3', got '$2'"
+}
+
+# expect_message CAPTION TEXT ICON: waits for the outcome message and reads it back.
+expect_message() {
+    MESSAGE=$(inspect message 240) || true
+    printf '%s\n' "$MESSAGE" | sed 's/^/    /'
+    expect_equal "message caption" "$(value caption "$MESSAGE")" "$1"
+    expect_equal "message text" "$(value text "$MESSAGE")" "$2"
+    expect_equal "message icon" "$(value icon "$MESSAGE")" "$3"
+    expect_equal "calibration window gone before the message" "$(value calibration-window-open "$MESSAGE")" "no"
+    expect_equal "message boxes shown" "$(value dialogs "$MESSAGE")" "1"
+}
+
+# dismiss: presses OK and waits for the program and its desktop to end.
+dismiss() {
+    local pressed
+    pressed=$(inspect press-ok) || fail "no message box to dismiss"
+    wait_program_end
+}
+
+wait_program_end() {
+    local i
+    for i in $(seq 1 600); do
+        if ! kill -0 "$PROGRAM_PID" 2>/dev/null; then
+            PROGRAM_PID=""
+            return 0
+        fi
+        sleep 0.1
+    done
+    fail "the program did not end after its message was dismissed"
+}
+
+# screen PNG: a screenshot of the whole Xvfb screen.
+screen() {
+    import -window root "$1"
+}
+
+# probe PNG|xwd:- X1 Y1 X2 Y2: hex colours at two points and the box around everything not white.
+probe() {
+    convert "$1" -format "%[hex:p{$2,$3}] %[hex:p{$4,$5}] %[hex:p{3,3}] %[hex:p{1020,764}] %@\n" info:
+}
+
+# target_state PROBE_LINE: which target is shown and in what colour, from a probe of the two disc
+# sample points (136,675) and (904,99): "t1-00FF00", "t2-FF0000", "blank", "stray ..." or "none"
+# when the calibration window does not cover the screen.
+target_state() {
+    printf '%s\n' "$1" | awk '
+        function within(x, y, w, h, l, t, r, b) {
+            return x >= l - 2 && y >= t - 2 && x + w <= r + 2 && y + h <= b + 2 && w >= r - l - 2 && h >= b - t - 2
+        }
+        {
+            if ($3 != "FFFFFF" || $4 != "FFFFFF") { print "none"; next }
+            split($5, a, /[x+]/); w = a[1]; h = a[2]; x = a[3]; y = a[4]
+            if (w <= 1 && h <= 1) { print "blank"; next }
+            if (within(x, y, w, h, 104, 648, 152, 696)) { print "t1-" $1; next }
+            if (within(x, y, w, h, 872, 72, 920, 120)) { print "t2-" $2; next }
+            print "stray " $5
+        }'
+}
+
+# wait_state STATE SECONDS: polls screenshots until the target state is STATE.
+wait_state() {
+    local end=$((SECONDS + $2)) state=""
+    while [ $SECONDS -lt $end ]; do
+        state=$(target_state "$(xwd -root -silent | probe xwd:- 136 675 904 99)")
+        [ "$state" = "$1" ] && return 0
+        sleep 0.2
+    done
+    fail "waited for target state $1; last seen: $state"
+}
+
+# record_states FILE: until FILE.stop exists, appends each change of the target state to FILE.
+record_states() {
+    local file=$1 last="" state
+    : >"$file"
+    while [ ! -e "$file.stop" ]; do
+        state=$(target_state "$(xwd -root -silent | probe xwd:- 136 675 904 99 2>/dev/null)" 2>/dev/null) || state=""
+        if [ -n "$state" ] && [ "$state" != "$last" ]; then
+            echo "$state" >>"$file"
+            case $state in t1-*|t2-*|stray*) [ -e "$CASE_DIR/$state.png" ] || screen "$CASE_DIR/${state// /_}.png" ;; esac
+            last=$state
+        fi
+    done
+}
+
+# The data bytes of the transcript's writes of report 5 whose page selector (byte 4) is PAGE.
+page_writes() {
+    awk -v page="$1" '$2 == "set" && $3 == "05" && $5 == "ok" && $10 == page { $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }' "$TRANSCRIPT"
+}

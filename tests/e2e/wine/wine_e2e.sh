@@ -1,0 +1,173 @@
+#!/usr/bin/env bash
+# One end-to-end case of the Windows program under Wine against the simulator DLLs.
+# usage: wine_e2e.sh WINDOWS_BUILD_DIR WORK_DIR CASE
+# The "prefix" case makes the fresh Wine prefix that the other cases share.
+set -euo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+. "$HERE/lib.sh"
+
+[ $# -eq 3 ] || { echo "usage: $0 WINDOWS_BUILD_DIR WORK_DIR CASE" >&2; exit 2; }
+setup "$1" "$2" "$3"
+start_xvfb
+
+RAW_0102='device 0596:0102
+touch -1536 -1536 rest=25
+touch 1536 1536 rest=25'
+
+# A scripted raw run that waits at target 2 for a touch that never comes.
+RAW_WAITING='device 0596:0102
+touch -1536 -1536 rest=3'
+
+case_prefix() {
+    rm -rf "$WINEPREFIX"
+    wineboot -i >"$CASE_DIR/wineboot.log" 2>&1 || fail "wineboot -i failed"
+    wineserver -w
+    [ -d "$WINEPREFIX/drive_c/windows" ] || fail "the prefix has no Windows folder"
+}
+
+case_no_controller() {
+    # A foreign device, an unsupported model and a supported one without feature values.
+    start_program 'device 1234:5678
+device 0596:0101
+device 0596:0102 nofeatures'
+    expect_message "Error" "Cannot find Qavel touch controller." "error"
+    expect_equal "calibration window ever seen" "$(value calibration-window-seen "$MESSAGE")" "no"
+    dismiss
+    [ ! -s "$TRANSCRIPT" ] || fail "feature reports were exchanged: $(cat "$TRANSCRIPT")"
+}
+
+case_broken_scenario() {
+    printf 'device 0596:0102\ntouch 10\n' >"$CASE_DIR/scenario.txt"
+    local status=0
+    (cd "$RUN_DIR" && QAVEL_SIM="$CASE_DIR/scenario.txt" WINEDLLOVERRIDES="hid,setupapi=n,b" \
+        timeout 120 wine qavel-calib.exe) >"$CASE_DIR/program.out" 2>"$CASE_DIR/program.err" || status=$?
+    cat "$CASE_DIR/program.err"
+    expect_equal "exit code" "$status" "2"
+    grep -q "$CASE_DIR/scenario.txt:2:" "$CASE_DIR/program.err" || fail "stderr names no file and line"
+}
+
+case_raw_0102() {
+    record_states "$CASE_DIR/states" &
+    local recorder=$!
+    start_program "$RAW_0102
+calibration-page 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 07 5a 5a 5a 5a 5a"
+    expect_message "Calibration" "Calibration completed successfully." "information"
+    touch "$CASE_DIR/states.stop"
+    wait "$recorder"
+    screen "$CASE_DIR/message.png"
+    log "target states seen: $(tr '\n' ' ' <"$CASE_DIR/states")"
+    local seen
+    seen=$(grep -E '^(t1|t2|stray)' "$CASE_DIR/states" | tr '\n' ' ')
+    expect_equal "targets in order" "$seen" "t1-00FF00 t1-FF0000 t2-00FF00 t2-FF0000 "
+    local writes
+    writes=$(page_writes 01)
+    [ "$(printf '%s\n' "$writes" | grep -c .)" = 1 ] || fail "expected one calibration-page write: $writes"
+    log "calibration page written: $writes"
+    local bytes=($writes)
+    expect_equal "limits (report bytes 8 to 15)" "${bytes[*]:8:8}" "00 01 07 fe 00 01 07 fe"
+    expect_equal "orientation (report byte 28)" "${bytes[28]}" "00"
+    expect_equal "kept byte 29" "${bytes[29]}" "5a"
+    dismiss
+}
+
+case_raw_0100() {
+    start_program 'device 0596:0100
+touch -1536 -1536
+touch 1536 1536
+touch -1536 1536'
+    expect_message "Calibration" "Calibration completed successfully." "information"
+    [ "$(page_writes 01 | grep -c .)" = 1 ] || fail "no calibration-page write"
+    dismiss
+}
+
+case_status_0003() {
+    start_program 'device 0596:0003
+status-touch
+status-touch
+status-touch'
+    expect_message "Calibration" "Calibration completed successfully." "information"
+    dismiss
+}
+
+case_status_0400() {
+    start_program 'device 0596:0400
+status-touch
+status-touch
+status-touch'
+    expect_message "Calibration" "Calibration completed successfully." "information"
+    dismiss
+}
+
+case_ascii_0300() {
+    (inspect notice 240 notice.bmp >"$CASE_DIR/notice.txt") &
+    local watcher=$!
+    start_program 'device 0596:0300
+ascii-start
+ascii-touch
+ascii-touch
+ascii-touch'
+    expect_message "Calibration" "Calibration completed successfully." "information"
+    wait "$watcher" || true
+    local notice
+    notice=$(cat "$CASE_DIR/notice.txt")
+    printf '%s\n' "$notice" | sed 's/^/    /'
+    expect_equal "notice caption" "$(value caption "$notice")" "HID CALIBRATION WARNING"
+    expect_equal "notice text" "$(value text "$notice")" "Saving data - please do not touch the screen"
+    expect_equal "notice style" "$(value style "$notice")" "0x94C800C0"
+    expect_equal "notice topmost" "$(value topmost "$notice")" "yes"
+    expect_equal "notice above the calibration window" "$(value above-calibration "$notice")" "yes"
+    expect_equal "desktop" "$(value desktop "$notice")" "0,0,$WIDTH,$HEIGHT"
+    local l t r b
+    IFS=, read -r l t r b <<<"$(value rect "$notice")"
+    expect_equal "notice left" "$l" "$(( (WIDTH - (r - l)) / 2 ))"
+    expect_equal "notice top" "$t" "$(( (HEIGHT - (b - t)) / 2 ))"
+    expect_equal "notice screenshot" "$(value screenshot "$notice")" "saved"
+    convert "$CASE_DIR/notice.bmp" "$CASE_DIR/notice.png"
+    # The text is painted: dark pixels in the lower part of the notice, below its caption bar.
+    local dark
+    dark=$(convert "$CASE_DIR/notice.png" -crop "$((r - l - 8))x$(( (b - t) / 2 ))+$((l + 4))+$(( t + (b - t) / 2 - 4 ))" \
+        -colorspace gray -threshold 30% -format '%[fx:int(w*h*(1-mean))]' info:)
+    log "dark pixels in the notice's text area: $dark"
+    [ "$dark" -ge 60 ] || fail "the notice's text is not painted ($dark dark pixels)"
+    dismiss
+}
+
+abort_waiting_run() {
+    start_program "$RAW_WAITING"
+    wait_state t2-00FF00 240
+    "$@"
+    expect_message "Calibration" "Calibration terminated by user." "information"
+    dismiss
+}
+
+press_escape() {
+    xdotool key Escape
+}
+
+request_close() {
+    local posted
+    posted=$(inspect close-calibration) || fail "no calibration window to close"
+}
+
+case_abort_escape() {
+    abort_waiting_run press_escape
+}
+
+case_abort_close() {
+    abort_waiting_run request_close
+}
+
+case "$CASE" in
+    prefix) case_prefix ;;
+    no-controller) case_no_controller ;;
+    broken-scenario) case_broken_scenario ;;
+    raw-0102) case_raw_0102 ;;
+    raw-0100) case_raw_0100 ;;
+    status-0003) case_status_0003 ;;
+    status-0400) case_status_0400 ;;
+    ascii-0300) case_ascii_0300 ;;
+    abort-escape) case_abort_escape ;;
+    abort-close) case_abort_close ;;
+    *) fail "unknown case $CASE" ;;
+esac
+log "$CASE passed"
