@@ -191,3 +191,96 @@ TEST(CorrectByGrid, OuterCellsExtrapolate)
 }
 
 }  // namespace
+
+#include "core/test_support.h"
+
+namespace {
+
+class CalibrationStore : public ::testing::Test {
+protected:
+    ControllerSession* Open(const std::string& scenario, std::int32_t x1, std::int32_t y1, std::int32_t x2,
+                            std::int32_t y2)
+    {
+        world = StartWorld(scenario);
+        session = OpenSession();
+        if (session != nullptr) {
+            session->x[0] = x1;
+            session->y[0] = y1;
+            session->x[1] = x2;
+            session->y[1] = y2;
+            session->pointCount = 2;
+            DeriveThirdPoint(session);
+        }
+        return session;
+    }
+    void TearDown() override
+    {
+        if (session != nullptr) {
+            session->productId = kModelStatus0003;  // close without traffic
+            CloseController(session);
+        }
+        EndWorld(&world);
+    }
+    SimWorld world;
+    ControllerSession* session = nullptr;
+};
+
+TEST_F(CalibrationStore, GridFromTheControllerAndEveryOtherByteKept)
+{
+    ASSERT_NE(Open("device 0596:0102\nlinearization fill 10 -3\n"
+                   "calibration-page 11 12 13 14 15 16 17 18 19 1a 1b 1c 1d 1e 1f 20 21 22 23 24 25 26 27 28 29 2a\n",
+                   -1400, -1450, 1500, 1380),
+              nullptr);
+    ASSERT_NE(ComputeAndStoreCalibration(session), 0);
+
+    const auto t = Transfers(world);
+    ASSERT_EQ(t.size(), 5u);
+    EXPECT_EQ(t[0], "set 03 8 ok 03 02 00 00 02 00 32 00");
+    EXPECT_EQ(t[1].rfind("get 05 72 ok 05", 0), 0u);
+    EXPECT_EQ(t[2], "set 03 8 ok 03 02 00 00 01 00 1a 00");
+    const std::string& read = t[3];
+    const std::string& write = t[4];
+    ASSERT_EQ(read.rfind("get 05 72 ok", 0), 0u);
+    ASSERT_EQ(write.rfind("set 05 72 ok", 0), 0u);
+    // Bytes start at column 13, three columns each.
+    auto byteAt = [](const std::string& line, int i) { return line.substr(13 + 3 * i, 2); };
+    const char* header[8] = {"05", "01", "00", "00", "01", "00", "1a", "00"};
+    const char* limits[8] = {"00", "3e", "07", "cd", "00", "44", "07", "a0"};
+    for (int i = 0; i < 72; ++i) {
+        if (i < 8) {
+            EXPECT_EQ(byteAt(write, i), header[i]) << "byte " << i;
+        } else if (i < 16) {
+            EXPECT_EQ(byteAt(write, i), limits[i - 8]) << "byte " << i;
+        } else if (i == 28) {
+            EXPECT_EQ(byteAt(write, i), "00") << "orientation";
+        } else {
+            EXPECT_EQ(byteAt(write, i), byteAt(read, i)) << "byte " << i << " must stay as read";
+        }
+    }
+    EXPECT_EQ(byteAt(read, 16), "19") << "the page's own bytes reached the program";
+}
+
+TEST_F(CalibrationStore, NothingIsWrittenWhenTheGridCannotBeRead)
+{
+    ASSERT_NE(Open("device 0596:0102\nrefuse get 5\n", -1536, -1536, 1536, 1536), nullptr);
+    EXPECT_EQ(ComputeAndStoreCalibration(session), 0);
+    EXPECT_TRUE(Matching(Transfers(world), "set 05").empty());
+}
+
+TEST_F(CalibrationStore, AFailedGridClearIsAFailureAfterTheStore)
+{
+    ASSERT_NE(Open("device 0596:0100\nrefuse set 5 from=2\n", -1536, -1536, 1536, 1536), nullptr);
+    EXPECT_EQ(ComputeAndStoreCalibration(session), 0);
+    EXPECT_EQ(Matching(Transfers(world), "set 05 72 ok").size(), 1u) << "the calibration page was stored";
+    EXPECT_EQ(SimPage(world.sim, 1)[0], 0x00);
+    EXPECT_EQ(SimPage(world.sim, 1)[1], 0x01);
+}
+
+TEST_F(CalibrationStore, SelfCalibratingModelsNeedNothing)
+{
+    ASSERT_NE(Open("device 0596:0400\n", 1, 1, 1, 1), nullptr);
+    EXPECT_NE(ComputeAndStoreCalibration(session), 0);
+    EXPECT_TRUE(Transfers(world).empty());
+}
+
+}  // namespace
