@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every preset that has tests (warnings as errors) and runs all
-# of the tests: unit tests natively and under the sanitizers, end-to-end under Xvfb and Wine.
+# of the tests: unit tests natively and under the address, undefined-behaviour and thread
+# sanitizers, end-to-end under Xvfb and Wine.
 # Ends with the line "N passed, N failed"; exits non-zero when anything failed.
 set -u
 cd "$(dirname "$0")/.."
@@ -68,6 +69,9 @@ if build linux -DQAVEL_WINDOWS_BUILD_DIR="$windows_dir"; then
 fi
 if build linux-asan; then
     run_tests linux-asan
+fi
+if build linux-tsan; then
+    run_tests linux-tsan
 fi
 
 echo "$passed passed, $failed failed"

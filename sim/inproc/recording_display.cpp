@@ -192,10 +192,10 @@ bool PostShowTargetMessage(WindowHandle, std::uint32_t xBits, std::uint32_t yBit
 
 bool PostCalibrationDoneMessage(WindowHandle, std::int32_t result)
 {
-    {
-        std::lock_guard<std::mutex> lock(displayMutex);
-        queue.push_back({true, result});
-    }
+    // Notified under the lock: once the pump has the message the worker must touch nothing,
+    // since the process may already be ending.
+    std::lock_guard<std::mutex> lock(displayMutex);
+    queue.push_back({true, result});
     posted.notify_all();
     return true;
 }
