@@ -118,6 +118,45 @@ TEST(WholeRun, EscapeWhileATargetWaitsIsAUserAbort)
     EXPECT_EQ(ascii.messages, std::vector<std::string>({kAbort}));
 }
 
+TEST(WholeRun, EscapeWhileAnyOfTheThreeTargetsWaits)
+{
+    // Model 0x0100 with long rests: target n is waiting at about 1 s + 4 s (n - 1).
+    const std::string scenario =
+        "device 0596:0100\ntouch -1536 -1536 rest=10\ntouch 1536 1536 rest=10\ntouch -1536 1536 rest=40\n";
+    const RunOutcome probe = RunWhole(scenario);
+    ASSERT_EQ(probe.messages, std::vector<std::string>({kSuccess}));
+    std::vector<std::uint64_t> green;
+    for (const auto& e : probe.events) {
+        if (e.find(" green") != std::string::npos) {
+            green.push_back(TimeOf(e));
+        }
+    }
+    ASSERT_EQ(green.size(), 3u);
+    for (std::size_t n = 0; n < 3; ++n) {
+        const RunOutcome run = RunWhole(scenario, green[n] + 300);
+        EXPECT_EQ(run.messages, std::vector<std::string>({kAbort})) << "target " << n + 1;
+        EXPECT_EQ(Matching(Visible(run.events), "target").size(), 2 * n + 1) << "target " << n + 1;
+        EXPECT_TRUE(Matching(run.transfers, "set 05").empty()) << "nothing stored";
+    }
+}
+
+TEST(WholeRun, EscapeDuringTheStartStillShowsTheFirstTarget)
+{
+    // Model 0x0400's start takes 1.1 s; Esc at 0.5 s is seen by the first target's wait.
+    const RunOutcome run = RunWhole("device 0596:0400\nstatus-touch\nstatus-touch\n", 500);
+    EXPECT_EQ(run.messages, std::vector<std::string>({kAbort}));
+    EXPECT_EQ(Visible(run.events), std::vector<std::string>({"target 0.125 0.125 green"}));
+}
+
+TEST(WholeRun, OnlyAnInvalidTouchTurnsIntoAnAbort)
+{
+    const RunOutcome prepare = RunWhole("device 0596:0300\nrefuse set 3\n", 300);
+    EXPECT_EQ(prepare.messages, std::vector<std::string>({"message error \"Error\" \"Cannot open touch screen driver.\""}));
+    const RunOutcome start = RunWhole("device 0596:0003\nrefuse set 16\n", 300);
+    EXPECT_EQ(start.messages,
+              std::vector<std::string>({"message error \"Error\" \"Cannot write to touch screen controller.\""}));
+}
+
 TEST(WholeRun, EscapeAfterTheLastTouchKeepsTheSuccess)
 {
     // The second touch ends near 5.5 s; the page is stored afterwards.
