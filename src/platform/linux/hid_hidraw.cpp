@@ -1,0 +1,136 @@
+// The HID seam on Linux: hidraw nodes, their ioctls, and the report descriptor.
+
+#include "platform/hid.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <new>
+
+#include "platform/linux/hidraw_names.h"
+#include "platform/linux/report_descriptor.h"
+
+struct HidDevice {
+    int fd;
+};
+
+namespace {
+
+int OpenRetryingOnSignal(const char* path, int flags)
+{
+    int fd;
+    do {
+        fd = open(path, flags | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int IoctlRetryingOnSignal(int fd, unsigned long request, void* argument)
+{
+    int result;
+    do {
+        result = ioctl(fd, request, argument);
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
+}  // namespace
+
+std::vector<std::string> HidListInterfaces()
+{
+    std::vector<std::string> names;
+    DIR* dir = opendir("/sys/class/hidraw");
+    if (dir == nullptr) {
+        return {};
+    }
+    while (const dirent* entry = readdir(dir)) {
+        names.emplace_back(entry->d_name);
+    }
+    closedir(dir);
+    return HidrawPathsInOrder(names);
+}
+
+HidHandle HidOpen(const std::string& path)
+{
+    // Feature ioctls need only read permission, which the uaccess rule may be all that grants.
+    int fd = OpenRetryingOnSignal(path.c_str(), O_RDWR);
+    if (fd < 0 && (errno == EACCES || errno == EPERM)) {
+        fd = OpenRetryingOnSignal(path.c_str(), O_RDONLY);
+    }
+    if (fd < 0) {
+        return nullptr;
+    }
+    HidDevice* device = new (std::nothrow) HidDevice{fd};
+    if (device == nullptr) {
+        close(fd);
+    }
+    return device;
+}
+
+bool HidGetIds(HidHandle device, std::uint16_t* vendor, std::uint16_t* product)
+{
+    if (!HidIsOpen(device) || vendor == nullptr || product == nullptr) {
+        return false;
+    }
+    hidraw_devinfo info{};
+    if (IoctlRetryingOnSignal(device->fd, HIDIOCGRAWINFO, &info) < 0) {
+        return false;
+    }
+    // The kernel declares both as signed 16-bit fields.
+    *vendor = static_cast<std::uint16_t>(info.vendor);
+    *product = static_cast<std::uint16_t>(info.product);
+    return true;
+}
+
+bool HidDeclaresFeatureValues(HidHandle device)
+{
+    if (!HidIsOpen(device)) {
+        return false;
+    }
+    int size = 0;
+    if (IoctlRetryingOnSignal(device->fd, HIDIOCGRDESCSIZE, &size) < 0 || size <= 0) {
+        return false;
+    }
+    hidraw_report_descriptor descriptor{};
+    descriptor.size = static_cast<std::uint32_t>(size) > HID_MAX_DESCRIPTOR_SIZE
+                          ? HID_MAX_DESCRIPTOR_SIZE
+                          : static_cast<std::uint32_t>(size);
+    if (IoctlRetryingOnSignal(device->fd, HIDIOCGRDESC, &descriptor) < 0) {
+        return false;
+    }
+    return CountFeatureValueCaps(descriptor.value, descriptor.size) > 0;
+}
+
+bool HidSetFeature(HidHandle device, const std::uint8_t* buffer, std::uint32_t length)
+{
+    if (!HidIsOpen(device) || buffer == nullptr || length == 0) {
+        return false;
+    }
+    // The ioctl takes a non-const pointer but only reads from it.
+    const int sent = IoctlRetryingOnSignal(device->fd, HIDIOCSFEATURE(length),
+                                           const_cast<std::uint8_t*>(buffer));
+    return sent >= 0 && static_cast<std::uint32_t>(sent) == length;
+}
+
+bool HidGetFeature(HidHandle device, std::uint8_t* buffer, std::uint32_t length)
+{
+    if (!HidIsOpen(device) || buffer == nullptr || length == 0) {
+        return false;
+    }
+    const int received = IoctlRetryingOnSignal(device->fd, HIDIOCGFEATURE(length), buffer);
+    return received >= 0 && static_cast<std::uint32_t>(received) == length;
+}
+
+void HidClose(HidHandle device)
+{
+    if (!HidIsOpen(device)) {
+        return;
+    }
+    close(device->fd);
+    delete device;
+}

@@ -1,0 +1,18 @@
+#pragma once
+// Integer placement arithmetic shared by the notice and the message box.
+
+#include <cstdint>
+
+// Top-left corner that centres a w x h window on the desktop rectangle, with the halved
+// differences truncated toward zero (a window wider than the desktop may land off its left edge).
+void CenterOnDesktopOrigin(std::int32_t desktopLeft, std::int32_t desktopTop,
+                           std::int32_t desktopRight, std::int32_t desktopBottom, std::int32_t w,
+                           std::int32_t h, std::int32_t* x, std::int32_t* y);
+
+// Dialog units to pixels: a quarter of the average character width across, an eighth of the
+// character height down, rounded to the nearest pixel.
+std::int32_t DialogUnitsToPixelsX(std::int32_t units, std::int32_t averageCharWidth);
+std::int32_t DialogUnitsToPixelsY(std::int32_t units, std::int32_t charHeight);
+
+// COLORREF 0x00BBGGRR as 0xRRGGBB.
+std::uint32_t ColorRefToRgb(std::uint32_t colorRef);

@@ -1,0 +1,348 @@
+// The full-screen calibration window, its target drawing and the main thread's message loop.
+
+#include "platform/display.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <errno.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <new>
+
+#include "app/shared_state.h"
+#include "app/strings.h"
+#include "app/target_geometry.h"
+#include "platform/linux/window_math.h"
+#include "platform/linux/x_calibration_window.h"
+#include "platform/linux/x_util.h"
+
+namespace {
+
+enum class MessageKind { ShowTarget, CalibrationDone };
+
+struct QueuedMessage {
+    MessageKind kind;
+    std::uint32_t first;
+    std::uint32_t second;
+};
+
+}  // namespace
+
+struct CalibrationWindow {
+    Display* display = nullptr;
+    Window window = 0;
+    GC gc = nullptr;
+    Atom deleteWindow = 0;
+    int wakeFd = -1;
+    int width = 0;
+    int height = 0;
+    float targetX = -1.0f;
+    float targetY = -1.0f;
+    bool needsPaint = false;
+    std::mutex queueLock;
+    std::deque<QueuedMessage> queue;
+};
+
+namespace {
+
+std::atomic<CalibrationWindow*> theWindow{nullptr};
+std::atomic<unsigned long> calibrationWindowId{0};
+
+Cursor MakeInvisibleCursor(Display* display, Window window)
+{
+    static const char kEmpty[8] = {};
+    Pixmap blank = XCreateBitmapFromData(display, window, kEmpty, 8, 8);
+    XColor black{};
+    Cursor cursor = XCreatePixmapCursor(display, blank, blank, &black, &black, 0, 0);
+    XFreePixmap(display, blank);
+    return cursor;
+}
+
+void RequestFullScreen(Display* display, Window window)
+{
+    const Atom state = XInternAtom(display, "_NET_WM_STATE", False);
+    const Atom fullScreen = XInternAtom(display, "_NET_WM_STATE_FULLSCREEN", False);
+    XChangeProperty(display, window, state, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&fullScreen), 1);
+}
+
+void Paint(CalibrationWindow* w)
+{
+    Display* display = w->display;
+    const int screen = DefaultScreen(display);
+    const unsigned long white = WhitePixel(display, screen);
+    const unsigned long black = BlackPixel(display, screen);
+    GC gc = w->gc;
+
+    XSetForeground(display, gc, white);
+    XFillRectangle(display, w->window, gc, 0, 0, static_cast<unsigned>(w->width),
+                   static_cast<unsigned>(w->height));
+
+    TargetGeometry box{};
+    if (!ComputeTargetGeometry(w->width, w->height, w->targetX, w->targetY, &box)) {
+        return;
+    }
+    const unsigned long fill =
+        AllocRgb(display, ColorRefToRgb(targetColor.load(std::memory_order_acquire)));
+
+    // X arcs span x..x+width inclusive; the box's right and bottom edges lie outside the shape.
+    const int boxWidth = box.right - box.left - 1;
+    const int boxHeight = box.bottom - box.top - 1;
+    const int discLeft = box.left + box.inset;
+    const int discTop = box.top + box.inset;
+    const int discWidth = (box.right - box.inset) - discLeft - 1;
+    const int discHeight = (box.bottom - box.inset) - discTop - 1;
+    constexpr int kFullCircle = 360 * 64;
+
+    XSetForeground(display, gc, black);
+    XSetLineAttributes(display, gc, 3, LineSolid, CapButt, JoinMiter);
+    if (boxWidth >= 0 && boxHeight >= 0) {
+        XDrawArc(display, w->window, gc, box.left, box.top, static_cast<unsigned>(boxWidth),
+                 static_cast<unsigned>(boxHeight), 0, kFullCircle);
+    }
+
+    if (discWidth >= 0 && discHeight >= 0) {
+        XSetForeground(display, gc, fill);
+        XFillArc(display, w->window, gc, discLeft, discTop, static_cast<unsigned>(discWidth),
+                 static_cast<unsigned>(discHeight), 0, kFullCircle);
+        XSetForeground(display, gc, black);
+        XSetLineAttributes(display, gc, 1, LineSolid, CapNotLast, JoinMiter);
+        XDrawArc(display, w->window, gc, discLeft, discTop, static_cast<unsigned>(discWidth),
+                 static_cast<unsigned>(discHeight), 0, kFullCircle);
+    }
+
+    XSetForeground(display, gc, black);
+    XSetLineAttributes(display, gc, 1, LineSolid, CapNotLast, JoinMiter);
+    XDrawLine(display, w->window, gc, box.left, box.top, box.right, box.bottom);
+    XDrawLine(display, w->window, gc, box.left, box.bottom, box.right, box.top);
+
+    XSetLineAttributes(display, gc, 3, LineSolid, CapButt, JoinMiter);
+    XDrawLine(display, w->window, gc, box.left, box.midY, box.right, box.midY);
+    XDrawLine(display, w->window, gc, box.midX, box.bottom, box.midX, box.top);
+}
+
+bool Post(CalibrationWindow* w, const QueuedMessage& message)
+{
+    if (w == nullptr) {
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> guard(w->queueLock);
+        w->queue.push_back(message);
+    }
+    const std::uint64_t one = 1;
+    ssize_t written;
+    do {
+        written = write(w->wakeFd, &one, sizeof one);
+    } while (written < 0 && errno == EINTR);
+    return true;
+}
+
+void HandleEvent(CalibrationWindow* w, XEvent* event)
+{
+    switch (event->type) {
+    case Expose:
+        w->needsPaint = true;
+        break;
+    case ConfigureNotify:
+        if (event->xconfigure.window == w->window &&
+            (event->xconfigure.width != w->width || event->xconfigure.height != w->height)) {
+            w->width = event->xconfigure.width;
+            w->height = event->xconfigure.height;
+            w->needsPaint = true;
+        }
+        break;
+    case KeyPress:
+        // Every other key is swallowed.
+        if (XLookupKeysym(&event->xkey, 0) == XK_Escape) {
+            abortRequested.store(1);
+        }
+        break;
+    case ClientMessage:
+        if (static_cast<Atom>(event->xclient.data.l[0]) == w->deleteWindow) {
+            // Only the worker's result ends the run; the window stays.
+            abortRequested.store(1);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void FreeWindow(CalibrationWindow* w)
+{
+    if (w->gc != nullptr) {
+        XFreeGC(w->display, w->gc);
+    }
+    if (w->window != 0) {
+        XDestroyWindow(w->display, w->window);
+    }
+    if (w->display != nullptr) {
+        XCloseDisplay(w->display);
+    }
+    if (w->wakeFd >= 0) {
+        close(w->wakeFd);
+    }
+    delete w;
+}
+
+}  // namespace
+
+unsigned long CalibrationWindowId()
+{
+    return calibrationWindowId.load();
+}
+
+WindowHandle CreateCalibrationWindow()
+{
+    char title[256];
+    if (!LoadStringResource(IDS_CAPTION, title, sizeof title) || theWindow.load() != nullptr) {
+        return nullptr;
+    }
+    CalibrationWindow* w = new (std::nothrow) CalibrationWindow;
+    if (w == nullptr) {
+        return nullptr;
+    }
+    w->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    w->display = XOpenDisplay(nullptr);
+    if (w->wakeFd < 0 || w->display == nullptr) {
+        FreeWindow(w);
+        return nullptr;
+    }
+    Display* display = w->display;
+    const int screen = DefaultScreen(display);
+    w->width = DisplayWidth(display, screen);
+    w->height = DisplayHeight(display, screen);
+
+    XSetWindowAttributes attributes{};
+    attributes.background_pixel = WhitePixel(display, screen);
+    attributes.event_mask = ExposureMask | KeyPressMask | StructureNotifyMask | ButtonPressMask;
+    w->window = XCreateWindow(display, RootWindow(display, screen), 0, 0,
+                              static_cast<unsigned>(w->width), static_cast<unsigned>(w->height), 0,
+                              CopyFromParent, InputOutput, CopyFromParent,
+                              CWBackPixel | CWEventMask, &attributes);
+    if (w->window == 0) {
+        FreeWindow(w);
+        return nullptr;
+    }
+    XStoreName(display, w->window, title);
+    XClassHint classHint{};
+    char className[] = "QavelCalibHID";
+    classHint.res_name = className;
+    classHint.res_class = className;
+    XSetClassHint(display, w->window, &classHint);
+    w->deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(display, w->window, &w->deleteWindow, 1);
+    RequestFullScreen(display, w->window);
+
+    Cursor invisible = MakeInvisibleCursor(display, w->window);
+    XDefineCursor(display, w->window, invisible);
+    XFreeCursor(display, invisible);
+
+    w->gc = XCreateGC(display, w->window, 0, nullptr);
+    XMapRaised(display, w->window);
+    // Keys go to the window from the start, also where no window manager hands out the focus.
+    if (WaitForWindowEvent(display, w->window, MapNotify, 5000)) {
+        XSetInputFocus(display, w->window, RevertToPointerRoot, CurrentTime);
+    }
+    XFlush(display);
+    theWindow.store(w);
+    calibrationWindowId.store(w->window);
+    return w;
+}
+
+void ClearTarget(WindowHandle window)
+{
+    if (window == nullptr) {
+        return;
+    }
+    window->targetX = -1.0f;
+    window->needsPaint = true;
+}
+
+std::uint32_t PumpUntilQuit()
+{
+    CalibrationWindow* w = theWindow.load();
+    if (w == nullptr) {
+        return static_cast<std::uint32_t>(ResultCannotStart);
+    }
+    Display* display = w->display;
+    for (;;) {
+        std::uint64_t counter;
+        while (read(w->wakeFd, &counter, sizeof counter) < 0 && errno == EINTR) {
+        }
+        std::deque<QueuedMessage> messages;
+        {
+            std::lock_guard<std::mutex> guard(w->queueLock);
+            messages.swap(w->queue);
+        }
+        for (const QueuedMessage& message : messages) {
+            if (message.kind == MessageKind::CalibrationDone) {
+                return message.second;
+            }
+            ClearTarget(w);
+            // The words are bit patterns of floats: copy the bits, convert no number.
+            std::memcpy(&w->targetX, &message.first, sizeof w->targetX);
+            std::memcpy(&w->targetY, &message.second, sizeof w->targetY);
+            w->needsPaint = true;
+        }
+        while (XPending(display) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            HandleEvent(w, &event);
+        }
+        if (w->needsPaint) {
+            w->needsPaint = false;
+            Paint(w);
+        }
+        XFlush(display);
+        if (XEventsQueued(display, QueuedAlready) > 0) {
+            continue;
+        }
+        pollfd descriptors[2] = {{ConnectionNumber(display), POLLIN, 0}, {w->wakeFd, POLLIN, 0}};
+        while (poll(descriptors, 2, -1) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+void DestroyCalibrationWindow(WindowHandle window)
+{
+    if (window == nullptr) {
+        return;
+    }
+    if (window == theWindow.load()) {
+        theWindow.store(nullptr);
+        calibrationWindowId.store(0);
+    }
+    FreeWindow(window);
+}
+
+bool PostShowTargetMessage(WindowHandle window, std::uint32_t xBits, std::uint32_t yBits)
+{
+    return Post(window, QueuedMessage{MessageKind::ShowTarget, xBits, yBits});
+}
+
+bool PostCalibrationDoneMessage(WindowHandle window, std::int32_t result)
+{
+    return Post(window, QueuedMessage{MessageKind::CalibrationDone, 0,
+                                      static_cast<std::uint32_t>(result)});
+}
+
+void SystemBeep()
+{
+    CalibrationWindow* w = theWindow.load();
+    if (w == nullptr) {
+        return;
+    }
+    // Xlib is thread-safe after XInitThreads, so the worker may ring through this connection.
+    XBell(w->display, 0);
+    XFlush(w->display);
+}

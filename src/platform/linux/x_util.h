@@ -1,0 +1,29 @@
+#pragma once
+// Small Xlib helpers shared by the calibration window, the notice and the message box.
+
+#include <X11/Xlib.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The dialog font, or null when the server has none (then the GC's default font draws).
+XFontStruct* LoadDialogFont(Display* display);
+
+// Average character width and line height of font (the server default's when null).
+void FontMetrics(XFontStruct* font, int* averageWidth, int* lineHeight, int* ascent);
+
+int TextWidth(XFontStruct* font, const std::string& text);
+
+// Splits text at line breaks and wraps words so that no line is wider than maxWidth (a single
+// word wider than that stands alone on its line).
+std::vector<std::string> WrapText(XFontStruct* font, const std::string& text, int maxWidth);
+
+// Pixel value for a 0xRRGGBB colour in the screen's default colormap (black when refused).
+unsigned long AllocRgb(Display* display, std::uint32_t rgb);
+
+// Waits (at most timeoutMs) for an event of eventType on window; true when it came.
+bool WaitForWindowEvent(Display* display, Window window, int eventType, int timeoutMs);
+
+// Stores a STRING property on window.
+void SetStringProperty(Display* display, Window window, const char* name, const std::string& value);
