@@ -74,7 +74,7 @@ start_program() {
 
 # inspect ARGS...: the window inspector on the program's desktop; its output, one key=value a line.
 inspect() {
-    (cd "$CASE_DIR" && WINEDLLOVERRIDES= wine "$RUN_DIR/qavel-inspect.exe" --desktop "$DESKTOP" "$@" 2>/dev/null) | tr -d '\r'
+    (cd "$CASE_DIR" && WINEDLLOVERRIDES= wine "$RUN_DIR/qavel-inspect.exe" --desktop "$DESKTOP" "$@" 2>/dev/null) | sed -u 's/\r$//'
 }
 
 # value KEY TEXT: the value of key=value in TEXT.
@@ -148,7 +148,7 @@ target_state() {
 wait_state() {
     local end=$((SECONDS + $2)) state=""
     while [ $SECONDS -lt $end ]; do
-        state=$(target_state "$(xwd -root -silent | probe xwd:- 136 675 904 99)")
+        state=$(target_state "$(xwd -root -silent | probe xwd:- 136 675 904 99 2>/dev/null)")
         [ "$state" = "$1" ] && return 0
         sleep 0.2
     done

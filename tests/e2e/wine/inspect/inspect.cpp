@@ -5,8 +5,8 @@
 //                                       whether a calibration window was seen meanwhile
 //   qavel-inspect press-ok              presses OK in the message box
 //   qavel-inspect close-calibration     sends a close request to the calibration window
-//   qavel-inspect notice [seconds] [bmp] waits for the notice with its texts set; prints caption,
-//                                       text, geometry and z-order; saves the desktop as it is then
+//   qavel-inspect notice [seconds]      waits for the notice with its texts set; prints caption,
+//                                       text, geometry and z-order, then "closed=yes" once it is gone
 //   qavel-inspect windows               lists visible top-level windows
 // "--desktop NAME" first: work on that Wine virtual desktop (the program's), not our own.
 // Exit code 0 when the window was found and the action done, 1 otherwise.
@@ -247,52 +247,7 @@ int CloseCalibration()
     return 0;
 }
 
-// The desktop as the window system shows it, as a 24-bit bottom-up BMP file.
-bool SaveDesktop(const char* path)
-{
-    RECT desktop;
-    GetWindowRect(GetDesktopWindow(), &desktop);
-    const int width = desktop.right - desktop.left;
-    const int height = desktop.bottom - desktop.top;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (bitmap == nullptr) {
-        DeleteDC(memory);
-        ReleaseDC(nullptr, screen);
-        return false;
-    }
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, desktop.left, desktop.top, SRCCOPY);
-    GdiFlush();
-    const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
-    BITMAPFILEHEADER file = {};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-    file.bfSize = file.bfOffBits + stride * height;
-    bool written = false;
-    if (std::FILE* out = std::fopen(path, "wb")) {
-        written = std::fwrite(&file, sizeof file, 1, out) == 1 &&
-                  std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
-                  std::fwrite(bits, stride * height, 1, out) == 1;
-        written = std::fclose(out) == 0 && written;
-    }
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return written;
-}
-
-int Notice(const char* caption, const char* text, int seconds, const char* bmpPath)
+int Notice(const char* caption, const char* text, int seconds)
 {
     const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
     HWND notice = nullptr;
@@ -329,10 +284,12 @@ int Notice(const char* caption, const char* text, int seconds, const char* bmpPa
     std::printf("topmost=%s\n", (exStyle & WS_EX_TOPMOST) != 0 ? "yes" : "no");
     std::printf("above-calibration=%s\n",
                 noticeRank >= 0 && calibrationRank >= 0 && noticeRank < calibrationRank ? "yes" : "no");
-    if (bmpPath != nullptr) {
-        Sleep(200);  // the X server shows what the program drew a moment later
-        std::printf("screenshot=%s\n", SaveDesktop(bmpPath) ? "saved" : "failed");
+    // The test takes its screenshot now, and needs to know whether the notice was still up then.
+    std::fflush(stdout);
+    while (IsWindow(notice) && GetTickCount64() < end) {
+        Sleep(10);
     }
+    std::printf("closed=%s\n", IsWindow(notice) ? "no" : "yes");
     return 0;
 }
 
@@ -376,7 +333,7 @@ int main(int argc, char** argv)
         result = CloseCalibration();
     } else if (command == "notice") {
         result = Notice("HID CALIBRATION WARNING", "Saving data - please do not touch the screen",
-                        Seconds(argc, argv, 60), argc > 3 ? argv[3] : nullptr);
+                        Seconds(argc, argv, 60));
     } else if (command == "windows") {
         result = ListWindows();
     } else {
