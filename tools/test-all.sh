@@ -7,7 +7,7 @@ set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-packages=(cmake g++ make googletest libgtest-dev libx11-dev xvfb xauth xdotool x11-utils imagemagick
+packages=(cmake g++ make googletest libgtest-dev libx11-dev xvfb xauth xdotool x11-utils x11-apps imagemagick
           g++-mingw-w64-x86-64 wine)
 missing=()
 for p in "${packages[@]}"; do
