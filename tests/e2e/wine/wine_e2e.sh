@@ -112,21 +112,36 @@ ascii-touch'
         [ $SECONDS -lt $end ] || fail "the notice never appeared"
         sleep 0.05
     done
-    # Wine shows what the program drew a moment later: screenshots until the text is there.
-    local l t r b shot=0 dark=0
+    # Screenshots until the notice is closed. The text may trail the caption by a moment when the
+    # notice appears; once shown, it has to stay in every screenshot that still shows the notice.
+    local l t r b shot=0 shown=0 caption text
     IFS=, read -r l t r b <<<"$(sed -n 's/^rect=//p' "$CASE_DIR/notice.txt")"
     while :; do
+        [ $SECONDS -lt $end ] || fail "the notice was never closed"
         shot=$((shot + 1))
         screen "$CASE_DIR/notice-$shot.png"
         grep -q '^closed=' "$CASE_DIR/notice.txt" && break
-        # Dark pixels in the notice below its caption bar: the painted text.
-        dark=$(convert "$CASE_DIR/notice-$shot.png" \
-            -crop "$((r - l - 8))x$((b - t - 30))+$((l + 4))+$((t + 26))" \
-            -colorspace gray -threshold 30% -format '%[fx:int(w*h*(1-mean))]' info:)
-        log "screenshot $shot of the notice: $dark dark pixels in its text area"
-        if [ "$dark" -ge 60 ]; then cp "$CASE_DIR/notice-$shot.png" "$CASE_DIR/notice.png"; break; fi
+        # The caption bar is not the white calibration window behind it: the notice is on screen.
+        caption=$(convert "$CASE_DIR/notice-$shot.png" \
+            -crop "$((r - l - 8))x16+$((l + 4))+$((t + 4))" +repage \
+            -format '%[fx:mean < 0.9 ? 1 : 0]' info:)
+        # Below the caption bar: the count of dark pixels and the box around them, the painted text.
+        text=$(convert "$CASE_DIR/notice-$shot.png" \
+            -crop "$((r - l - 8))x$((b - t - 30))+$((l + 4))+$((t + 26))" +repage \
+            -colorspace gray -threshold 30% -format '%[fx:int(w*h*(1-mean))] %@' info:)
+        log "screenshot $shot of the notice: caption bar $caption, dark pixels and their box $text"
+        [ "$caption" = 1 ] || continue
+        # Readable: a full line of dark pixels, not a fragment (the text is some 200 pixels wide).
+        if awk -v dark="${text%% *}" -v box="${text#* }" \
+            'BEGIN { split(box, a, /[x+]/); exit !(dark >= 200 && a[1] >= 150) }'; then
+            [ $shown -gt 0 ] || cp "$CASE_DIR/notice-$shot.png" "$CASE_DIR/notice.png"
+            shown=$((shown + 1))
+        elif [ $shown -gt 0 ]; then
+            fail "the notice lost its text while it was up (screenshot $shot)"
+        fi
     done
-    [ "$dark" -ge 60 ] || fail "the notice closed without its text ever being shown"
+    [ $shown -gt 0 ] || fail "the notice closed without its text ever being shown"
+    log "the notice's text was readable in $shown screenshots"
     expect_message "Calibration" "Calibration completed successfully." "information"
     wait "$watcher" || true
     local notice
