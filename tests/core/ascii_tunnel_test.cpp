@@ -81,23 +81,12 @@ TEST(AsciiFrames, ReplySearchTakesTheLastMatchAnywhereInTheBuffer)
     EXPECT_FALSE(FindReplyBody(other, 256, 1, body)) << "a two-byte body is no one-byte reply";
 }
 
-class AsciiTunnel : public ::testing::Test {
+class AsciiTunnel : public SessionTest {
 protected:
     void Start(const std::string& text, std::int64_t calendarOffsetMs = 0)
     {
-        world = StartWorld("device 0596:0300\n" + text);
-        VirtualClockReset(calendarOffsetMs);
-        session = OpenSession();
+        SessionTest::Start("device 0596:0300\n" + text, calendarOffsetMs);
     }
-    void TearDown() override
-    {
-        if (session != nullptr) {
-            CloseController(session);
-        }
-        EndWorld(&world);
-    }
-    SimWorld world;
-    ControllerSession* session = nullptr;
 };
 
 TEST_F(AsciiTunnel, CommandsGoOutIn56ByteChunks)
@@ -126,9 +115,7 @@ TEST_F(AsciiTunnel, StartIsAcceptedOnlyWithTheBodyZero)
     const auto transfers = Transfers(world);
     EXPECT_EQ(transfers.front().rfind("set 09 64 ok 09 0a 04 00 00 00 00 00 01 43 58 0d 00", 0), 0u);
     EXPECT_EQ(Matching(transfers, "get 09").size(), 5u) << "four empty polls, then the reply";
-    CloseController(session);
-    session = nullptr;
-    EndWorld(&world);
+    Finish();
 
     Start("ascii-start reply=1\n");
     EXPECT_FALSE(StartAsciiCalibration(session));
@@ -142,9 +129,7 @@ TEST_F(AsciiTunnel, TheStartWaitEndsByWholeCalendarSeconds)
     const std::uint64_t atSecondStart = VirtualNowMs();
     EXPECT_GE(atSecondStart, 120000u);
     EXPECT_LT(atSecondStart, 120300u);
-    CloseController(session);
-    session = nullptr;
-    EndWorld(&world);
+    Finish();
 
     // The reply wait starts at 100 ms, here 950 ms into a calendar second.
     Start("ascii-start after=100000\n", 850);

@@ -196,13 +196,12 @@ TEST(CorrectByGrid, OuterCellsExtrapolate)
 
 namespace {
 
-class CalibrationStore : public ::testing::Test {
+class CalibrationStore : public SessionTest {
 protected:
     ControllerSession* Open(const std::string& scenario, std::int32_t x1, std::int32_t y1, std::int32_t x2,
                             std::int32_t y2)
     {
-        world = StartWorld(scenario);
-        session = OpenSession();
+        Start(scenario);
         if (session != nullptr) {
             session->x[0] = x1;
             session->y[0] = y1;
@@ -213,16 +212,6 @@ protected:
         }
         return session;
     }
-    void TearDown() override
-    {
-        if (session != nullptr) {
-            session->productId = kModelStatus0003;  // close without traffic
-            CloseController(session);
-        }
-        EndWorld(&world);
-    }
-    SimWorld world;
-    ControllerSession* session = nullptr;
 };
 
 TEST_F(CalibrationStore, GridFromTheControllerAndEveryOtherByteKept)

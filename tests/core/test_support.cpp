@@ -71,3 +71,22 @@ std::vector<std::string> Matching(const std::vector<std::string>& lines, const s
     }
     return out;
 }
+
+void SessionTest::Start(const std::string& scenarioText, std::int64_t calendarOffsetMs)
+{
+    world = StartWorld(scenarioText);
+    VirtualClockReset(calendarOffsetMs);
+    session = OpenSession();
+}
+
+void SessionTest::Finish()
+{
+    if (session != nullptr) {
+        session->productId = kModelStatus0003;  // closes without the raw models' mode command
+        CloseController(session);
+        session = nullptr;
+    }
+    if (world.sim != nullptr) {
+        EndWorld(&world);
+    }
+}

@@ -1,6 +1,9 @@
 #pragma once
 // A fresh simulated world per test: scenario, transcript, virtual clock, recording display.
 
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -27,3 +30,17 @@ ControllerSession* OpenSession();
 
 // Lines that start with prefix.
 std::vector<std::string> Matching(const std::vector<std::string>& lines, const std::string& prefix);
+
+// A world with one opened session, closed without traffic at the end of the test.
+class SessionTest : public ::testing::Test {
+protected:
+    // Starts the world from scenarioText and opens its controller; the calendar clock reads
+    // calendarOffsetMs at virtual time 0.
+    void Start(const std::string& scenarioText, std::int64_t calendarOffsetMs = 0);
+    // Closes the session and ends the world, so that a test can start another.
+    void Finish();
+    void TearDown() override { Finish(); }
+
+    SimWorld world;
+    ControllerSession* session = nullptr;
+};

@@ -39,21 +39,9 @@ TEST(RawReport, TwelveBitFieldsAreTwosComplement)
     EXPECT_TRUE(s2.present);
 }
 
-class RawCapture : public ::testing::Test {
+class RawCapture : public SessionTest {
 protected:
-    void Start(const std::string& touches)
-    {
-        world = StartWorld("device 0596:0102\n" + touches);
-        session = OpenSession();
-    }
-    void TearDown() override
-    {
-        if (session != nullptr) {
-            session->productId = kModelStatus0003;  // close without the closing mode command
-            CloseController(session);
-        }
-        EndWorld(&world);
-    }
+    void Start(const std::string& touches) { SessionTest::Start("device 0596:0102\n" + touches); }
     int Beeps() const { return static_cast<int>(Matching(StripTimes(RecordedEvents()), "beep").size()); }
     static std::vector<std::string> StripTimes(const std::vector<std::string>& lines)
     {
@@ -63,8 +51,6 @@ protected:
         }
         return out;
     }
-    SimWorld world;
-    ControllerSession* session = nullptr;
 };
 
 TEST_F(RawCapture, ThirtyTwoSamplesAreEnoughAndThirtyOneAreNot)
@@ -171,10 +157,7 @@ TEST_F(RawCapture, EscapeEndsEitherWait)
     EXPECT_LT(VirtualNowMs(), 3200u) << "the released-screen wait looks at the flag";
 
     abortRequested.store(0);
-    session->productId = kModelStatus0003;
-    CloseController(session);
-    session = nullptr;
-    EndWorld(&world);
+    Finish();
     Start("");
     VirtualClockSchedule(5000, [] { abortRequested.store(1); });
     EXPECT_EQ(CaptureRawTouch(session), 0);
@@ -189,23 +172,7 @@ TEST_F(RawCapture, ASessionWithThreePointsTakesNoFourth)
     EXPECT_TRUE(Transfers(world).empty());
 }
 
-class StatusWait : public ::testing::Test {
-protected:
-    void Start(const std::string& text)
-    {
-        world = StartWorld(text);
-        session = OpenSession();
-    }
-    void TearDown() override
-    {
-        if (session != nullptr) {
-            CloseController(session);
-        }
-        EndWorld(&world);
-    }
-    SimWorld world;
-    ControllerSession* session = nullptr;
-};
+using StatusWait = SessionTest;
 
 TEST_F(StatusWait, FollowsProgressThroughBothTargets)
 {
