@@ -212,7 +212,7 @@ WindowHandle CreateCalibrationWindow()
         return nullptr;
     }
     w->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    w->display = XOpenDisplay(nullptr);
+    w->display = OpenDisplayRetrying();
     if (w->wakeFd < 0 || w->display == nullptr) {
         FreeWindow(w);
         return nullptr;

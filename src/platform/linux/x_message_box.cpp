@@ -158,7 +158,7 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
     if (!FormatMessageText(text, &formatted)) {
         return false;
     }
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = OpenDisplayRetrying();
     if (display == nullptr) {
         return false;
     }

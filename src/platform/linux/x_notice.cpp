@@ -69,7 +69,7 @@ void DrawNotice(Display* display, Window window, XFontStruct* font, const std::s
 
 void ShowNotice(const char* caption, const char* text)
 {
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = OpenDisplayRetrying();
     if (display == nullptr) {
         return;
     }

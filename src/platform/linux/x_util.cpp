@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <time.h>
 
+#include <cstdlib>
+
 namespace {
 
 std::int64_t MonotonicMs()
@@ -26,6 +28,24 @@ Bool MatchesEvent(Display*, XEvent* event, XPointer argument)
 }
 
 }  // namespace
+
+Display* OpenDisplayRetrying()
+{
+    constexpr int kAttempts = 10;
+    constexpr long kPauseNs = 50L * 1000 * 1000;
+    for (int attempt = 1;; ++attempt) {
+        if (Display* display = XOpenDisplay(nullptr)) {
+            return display;
+        }
+        // Without a display name there is nothing to wait for.
+        const char* name = std::getenv("DISPLAY");
+        if (attempt == kAttempts || name == nullptr || name[0] == '\0') {
+            return nullptr;
+        }
+        timespec pause{0, kPauseNs};
+        nanosleep(&pause, nullptr);
+    }
+}
 
 XFontStruct* LoadDialogFont(Display* display)
 {

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+// A connection to $DISPLAY. A server may drop a new connection while it tears down another one,
+// so a refused attempt is repeated a few times before giving up; null then.
+Display* OpenDisplayRetrying();
+
 // The dialog font, or null when the server has none (then the GC's default font draws).
 XFontStruct* LoadDialogFont(Display* display);
 

@@ -1,0 +1,22 @@
+#!/bin/bash
+# Only foreign or unusable interfaces: an unsupported product, and a supported one whose
+# descriptor declares no feature values. The one thing shown is message 1009.
+. "$(dirname "$0")/lib.sh"
+
+start_program "device 0596:0101
+device 0596:0102 nofeatures
+device 1234:0102"
+
+# Watch for the calibration window for as long as the message is not up.
+deadline=$((SECONDS + WAIT_LIMIT))
+until window_exists "Error"; do
+    window_exists "Calibration" && fail "the calibration window appeared"
+    [ $SECONDS -lt $deadline ] || fail "no message appeared"
+    kill -0 "$PROGRAM_PID" 2>/dev/null || fail "program ended without a message"
+    sleep 0.05
+done
+window_exists "Calibration" && fail "the calibration window appeared"
+expect_message "Error" "Cannot find Qavel touch controller." error Escape
+expect_exit_zero
+[ ! -s "$TRANSCRIPT" ] || fail "a report was exchanged with an interface that does not qualify"
+echo PASS
