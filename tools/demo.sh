@@ -1,0 +1,37 @@
+#!/bin/bash
+# Builds the Linux program and runs it against the simulated controller, touched with the mouse,
+# then prints the calibration page the program wrote. Needs a desktop (DISPLAY).
+#   tools/demo.sh [SCENARIO]   (default: tools/demo-0102.scenario)
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+scenario=$(realpath "${1:-$root/tools/demo-0102.scenario}")
+build=$root/build/linux
+
+if [ -z "${DISPLAY:-}" ]; then
+    echo "demo: no DISPLAY; run it from a desktop session" >&2
+    exit 1
+fi
+
+cd "$root"
+cmake --preset linux >/dev/null
+cmake --build --preset linux -j2 --target qavel-calib qavel_sim_preload >/dev/null
+
+transcript=$(mktemp "${TMPDIR:-/tmp}/qavel-demo.XXXXXX")
+trap 'rm -f "$transcript"' EXIT
+
+echo "On each green target: press the first mouse button, hold it about two seconds, release. Esc stops."
+QAVEL_SIM=$scenario QAVEL_SIM_LOG=$transcript \
+    LD_PRELOAD=$build/sim/preload/libqavel_sim_preload.so \
+    "$build/src/platform/linux/qavel-calib"
+
+# The calibration page is the 72-byte report 5 written last.
+page=$(grep ' set 05 72 ok ' "$transcript" | tail -n 1 | cut -d' ' -f6- || true)
+if [ -z "$page" ]; then
+    echo "No calibration page was written."
+    exit 0
+fi
+read -r -a b <<<"$page"
+echo "Calibration page written (report 5, 72 bytes):"
+echo "  $page"
+echo "  x limits: 0x${b[8]}${b[9]} .. 0x${b[10]}${b[11]}   y limits: 0x${b[12]}${b[13]} .. 0x${b[14]}${b[15]}   orientation: ${b[28]}"
