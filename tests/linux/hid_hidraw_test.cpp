@@ -1,0 +1,59 @@
+// The hidraw layer against the simulator's preload library: the calls it makes are the ones the
+// library answers, and the answers come through as the seam promises.
+
+#include "platform/hid.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+TEST(HidHidraw, ListsInNumericOrderAndReadsEachInterface)
+{
+    const std::vector<std::string> paths = HidListInterfaces();
+    ASSERT_EQ(12u, paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        EXPECT_EQ("/dev/hidraw" + std::to_string(i), paths[i]);
+    }
+
+    struct Expected {
+        std::uint16_t vendor;
+        std::uint16_t product;
+        bool featureValues;
+    };
+    const Expected expected[] = {{0x0596, 0x0102, true}, {0x0596, 0x0100, false},
+                                 {0xFFFF, 0x8001, true}};
+    for (int i = 0; i < 3; ++i) {
+        HidHandle device = HidOpen(paths[i]);
+        ASSERT_TRUE(HidIsOpen(device)) << paths[i];
+        std::uint16_t vendor = 0;
+        std::uint16_t product = 0;
+        ASSERT_TRUE(HidGetIds(device, &vendor, &product));
+        // The kernel's fields are signed: 0xFFFF must not become anything else.
+        EXPECT_EQ(expected[i].vendor, vendor);
+        EXPECT_EQ(expected[i].product, product);
+        EXPECT_EQ(expected[i].featureValues, HidDeclaresFeatureValues(device));
+        HidClose(device);
+    }
+    EXPECT_FALSE(HidIsOpen(HidOpen("/dev/hidraw12")));
+    EXPECT_FALSE(HidIsOpen(HidOpen("/dev/hidraw")));
+}
+
+TEST(HidHidraw, FeatureTransfers)
+{
+    HidHandle device = HidOpen("/dev/hidraw0");
+    ASSERT_TRUE(HidIsOpen(device));
+    // Set mode 5, then read a raw report: whole lengths both ways.
+    const std::uint8_t mode[8] = {0x03, 0x05, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
+    EXPECT_TRUE(HidSetFeature(device, mode, sizeof mode));
+    std::uint8_t report[8] = {0x08};
+    EXPECT_TRUE(HidGetFeature(device, report, sizeof report));
+    EXPECT_EQ(0x08, report[0]);
+    EXPECT_FALSE(HidGetFeature(device, report, 0));
+    EXPECT_FALSE(HidSetFeature(device, nullptr, 8));
+    HidClose(device);
+
+    EXPECT_FALSE(HidSetFeature(nullptr, mode, sizeof mode));
+    EXPECT_FALSE(HidGetIds(nullptr, nullptr, nullptr));
+    EXPECT_FALSE(HidDeclaresFeatureValues(reinterpret_cast<HidHandle>(-1)));
+    HidClose(nullptr);
+}
