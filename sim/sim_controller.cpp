@@ -489,44 +489,43 @@ SimDeviceSpec SimDevice(const SimController* sim, int index)
     return sim->devices[static_cast<std::size_t>(index)].spec;
 }
 
-bool SimSetFeature(SimController* sim, int index, const std::uint8_t* buffer, std::uint32_t length,
-                   std::uint64_t nowMs)
+namespace {
+
+// One transfer in either direction: counted per direction and report, refused as scripted,
+// answered by the model, logged. A set reads `in`; a get fills `out`.
+bool Transfer(SimController* sim, int index, bool set, const std::uint8_t* in, std::uint8_t* out,
+              std::uint32_t length, std::uint64_t nowMs)
 {
     if (sim == nullptr) return false;
+    const std::uint8_t* buffer = set ? in : out;
     std::lock_guard<std::mutex> guard(sim->lock);
     std::uint8_t id = (buffer != nullptr && length > 0) ? buffer[0] : 0;
     bool ok = false;
     if (index >= 0 && static_cast<std::size_t>(index) < sim->devices.size() && buffer != nullptr &&
         length > 0) {
         Device& d = sim->devices[static_cast<std::size_t>(index)];
-        std::uint64_t count = ++d.setCount[id];
-        if (d.model != Model::None && !Refused(sim, true, id, count)) {
-            ok = HandleSet(sim, &d, buffer, length);
+        std::uint64_t count = set ? ++d.setCount[id] : ++d.getCount[id];
+        if (d.model != Model::None && !Refused(sim, set, id, count)) {
+            ok = set ? HandleSet(sim, &d, in, length) : HandleGet(sim, &d, out, length);
             if (ok && IsRaw(d.model)) sim->lastRawDevice = index;
         }
     }
-    Log(sim, nowMs, true, id, length, ok, buffer, length);
+    Log(sim, nowMs, set, id, length, ok, set || ok ? buffer : nullptr, length);
     return ok;
+}
+
+}  // namespace
+
+bool SimSetFeature(SimController* sim, int index, const std::uint8_t* buffer, std::uint32_t length,
+                   std::uint64_t nowMs)
+{
+    return Transfer(sim, index, true, buffer, nullptr, length, nowMs);
 }
 
 bool SimGetFeature(SimController* sim, int index, std::uint8_t* buffer, std::uint32_t length,
                    std::uint64_t nowMs)
 {
-    if (sim == nullptr) return false;
-    std::lock_guard<std::mutex> guard(sim->lock);
-    std::uint8_t id = (buffer != nullptr && length > 0) ? buffer[0] : 0;
-    bool ok = false;
-    if (index >= 0 && static_cast<std::size_t>(index) < sim->devices.size() && buffer != nullptr &&
-        length > 0) {
-        Device& d = sim->devices[static_cast<std::size_t>(index)];
-        std::uint64_t count = ++d.getCount[id];
-        if (d.model != Model::None && !Refused(sim, false, id, count)) {
-            ok = HandleGet(sim, &d, buffer, length);
-            if (ok && IsRaw(d.model)) sim->lastRawDevice = index;
-        }
-    }
-    Log(sim, nowMs, false, id, length, ok, ok ? buffer : nullptr, length);
-    return ok;
+    return Transfer(sim, index, false, nullptr, buffer, length, nowMs);
 }
 
 void SimQueueTouch(SimController* sim, std::int32_t x, std::int32_t y)

@@ -227,40 +227,41 @@ int DeviceIoctl(Preload& p, int index, unsigned long request, void* argument)
     return -1;
 }
 
+// Simulated nodes are answered here; every other path goes to libc with its mode, if any.
+int OpenOrForward(OpenFunction real, const char* path, int flags, va_list* arguments)
+{
+    if (IsNodePath(path)) {
+        return OpenNode(path);
+    }
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        mode = va_arg(*arguments, mode_t);
+    }
+    return real(path, flags, mode);
+}
+
 }  // namespace
 
 extern "C" {
 
 int open(const char* path, int flags, ...)
 {
-    if (IsNodePath(path)) {
-        return OpenNode(path);
-    }
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
     static const OpenFunction real = Next<OpenFunction>("open");
-    return real(path, flags, mode);
+    va_list arguments;
+    va_start(arguments, flags);
+    const int fd = OpenOrForward(real, path, flags, &arguments);
+    va_end(arguments);
+    return fd;
 }
 
 int open64(const char* path, int flags, ...)
 {
-    if (IsNodePath(path)) {
-        return OpenNode(path);
-    }
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
     static const OpenFunction real = Next<OpenFunction>("open64");
-    return real(path, flags, mode);
+    va_list arguments;
+    va_start(arguments, flags);
+    const int fd = OpenOrForward(real, path, flags, &arguments);
+    va_end(arguments);
+    return fd;
 }
 
 int close(int fd)
