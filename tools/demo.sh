@@ -25,8 +25,8 @@ QAVEL_SIM=$scenario QAVEL_SIM_LOG=$transcript \
     LD_PRELOAD=$build/sim/preload/libqavel_sim_preload.so \
     "$build/src/platform/linux/qavel-calib"
 
-# The calibration page is the 72-byte report 5 written last.
-page=$(grep ' set 05 72 ok ' "$transcript" | tail -n 1 | cut -d' ' -f6- || true)
+# The calibration page is the report 5 whose header names page 1 (model 0x0100 also clears page 2).
+page=$(grep ' set 05 72 ok 05 01 00 00 01 ' "$transcript" | tail -n 1 | cut -d' ' -f6- || true)
 if [ -z "$page" ]; then
     echo "No calibration page was written."
     exit 0
