@@ -16,7 +16,7 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
     if [ "$(id -u)" = 0 ]; then
         echo "installing: ${missing[*]}"
-        apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" \
+        apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" \
             || echo "package installation failed"
     else
         echo "missing packages (run as root to install them): ${missing[*]}"
