@@ -80,6 +80,13 @@ bool Geometry(Display* display, Window window, int* x, int* y, int* w, int* h)
     return true;
 }
 
+// The program's windows come and go while the probe looks at them: a window destroyed between
+// listing and asking about it is simply not there, instead of Xlib's default exit.
+int IgnoreVanishedWindows(Display*, XErrorEvent*)
+{
+    return 0;
+}
+
 // The server may drop a new connection while it tears down another; try again a little later.
 Display* OpenDisplayRetrying()
 {
@@ -179,6 +186,7 @@ int main(int argc, char** argv)
     if (argc < 2) {
         return Usage();
     }
+    XSetErrorHandler(IgnoreVanishedWindows);
     Display* display = OpenDisplayRetrying();
     if (display == nullptr) {
         std::fprintf(stderr, "x11probe: cannot open display\n");
