@@ -25,7 +25,6 @@ constexpr int kMinWidth = 220;
 constexpr int kButtonWidth = 88;
 constexpr int kButtonHeight = 26;
 
-constexpr std::uint32_t kFaceRgb = 0xF0F0F0;
 constexpr std::uint32_t kErrorRgb = 0xD32F2F;
 constexpr std::uint32_t kInformationRgb = 0x1565C0;
 constexpr std::uint32_t kButtonRgb = 0xE1E1E1;

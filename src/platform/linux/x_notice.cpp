@@ -20,7 +20,6 @@ constexpr int kClientHeightDlu = 50;
 constexpr int kTextTopDlu = 7;
 constexpr int kTextWidthDlu = 179;
 
-constexpr std::uint32_t kFaceRgb = 0xF0F0F0;
 constexpr std::uint32_t kCaptionRgb = 0x000080;
 constexpr std::uint32_t kCaptionTextRgb = 0xFFFFFF;
 constexpr std::uint32_t kTextRgb = 0x000000;

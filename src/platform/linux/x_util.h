@@ -26,6 +26,9 @@ std::vector<std::string> WrapText(XFontStruct* font, const std::string& text, in
 // Pixel value for a 0xRRGGBB colour in the screen's default colormap (black when refused).
 unsigned long AllocRgb(Display* display, std::uint32_t rgb);
 
+// The face colour of the notice and the message box, as 0xRRGGBB.
+constexpr std::uint32_t kFaceRgb = 0xF0F0F0;
+
 // Waits (at most timeoutMs) for an event of eventType on window; true when it came.
 bool WaitForWindowEvent(Display* display, Window window, int eventType, int timeoutMs);
 
