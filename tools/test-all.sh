@@ -64,8 +64,8 @@ windows_dir=""
 if command -v x86_64-w64-mingw32-g++-posix > /dev/null && build windows; then
     windows_dir="$root/build/windows"
 fi
-if build linux -DQAVEL_WINDOWS_BUILD_DIR="$windows_dir"; then
-    run_tests linux
+if build ci -DQAVEL_WINDOWS_BUILD_DIR="$windows_dir"; then
+    run_tests ci
 fi
 if build linux-asan; then
     run_tests linux-asan

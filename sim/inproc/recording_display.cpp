@@ -7,8 +7,8 @@
 #include <deque>
 #include <mutex>
 
-#include "app/shared_state.h"
-#include "app/strings.h"
+#include "common/shared_state.h"
+#include "common/strings.h"
 #include "inproc/virtual_clock.h"
 #include "platform/display.h"
 

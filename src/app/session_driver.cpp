@@ -1,7 +1,7 @@
 #include "app/session_driver.h"
 
-#include "app/shared_state.h"
-#include "app/strings.h"
+#include "common/shared_state.h"
+#include "common/strings.h"
 #include "app/worker.h"
 #include "controller/session.h"
 #include "platform/display.h"

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/shared_state.h"
+#include "common/shared_state.h"
 #include "platform/display.h"
 
 struct ControllerSession;

@@ -1,10 +1,9 @@
 #include "calibration/calibration_math.h"
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 
-#include "controller/transport.h"
+#include "calibration/calibration_pages.h"
 
 namespace {
 
@@ -14,13 +13,6 @@ constexpr std::int32_t kLowGoal = 256;
 constexpr std::int32_t kHighGoal = 1793;
 constexpr int kMaxPasses = 100;
 constexpr std::int32_t kMaxLimit = 2046;
-
-constexpr std::uint8_t kPageReport = 5;
-constexpr std::uint32_t kPageReportLength = 72;
-constexpr std::uint8_t kCalibrationPage = 1;
-constexpr std::uint8_t kCalibrationPageLength = 26;
-constexpr std::uint8_t kLinearizationPage = 2;
-constexpr std::uint8_t kLinearizationPageLength = 50;
 
 struct Point {
     std::int32_t x;
@@ -120,29 +112,6 @@ bool Predict(std::int32_t s, std::int64_t low, std::int64_t high, std::int32_t* 
 bool InUnitStep(std::int64_t step)
 {
     return step >= -1 && step <= 1;
-}
-
-bool SelectPage(ControllerSession* session, std::uint8_t page, std::uint8_t length)
-{
-    const std::uint8_t report[8] = {3, 2, 0, 0, page, 0, length, 0};
-    return SetFeatureRetry(session, report, sizeof report);
-}
-
-bool ReadPage(ControllerSession* session, std::uint8_t page, std::uint8_t length,
-              std::uint8_t (&report)[kPageReportLength])
-{
-    if (!SelectPage(session, page, length)) {
-        return false;
-    }
-    std::memset(report, 0, sizeof report);
-    report[0] = kPageReport;
-    return GetFeatureRetry(session, report, kPageReportLength);
-}
-
-void PutBigEndian16(std::uint8_t* at, std::int32_t value)
-{
-    at[0] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
-    at[1] = static_cast<std::uint8_t>(value & 0xFF);
 }
 
 }  // namespace
@@ -258,42 +227,19 @@ int ComputeAndStoreCalibration(ControllerSession* session)
     }
 
     LinearizationGrid grid{};
-    std::uint8_t report[kPageReportLength];
-    if (session->productId == kModelRaw0102) {
-        if (!ReadPage(session, kLinearizationPage, kLinearizationPageLength, report)) {
-            return 0;
-        }
-        for (int k = 0; k < 25; ++k) {
-            grid.dx[k] = 2.0 * static_cast<std::int8_t>(report[8 + 2 * k]);
-            grid.dy[k] = 2.0 * static_cast<std::int8_t>(report[9 + 2 * k]);
-        }
+    if (session->productId == kModelRaw0102 && !ReadLinearizationGrid(session, &grid)) {
+        return 0;
     }
 
     CalibrationLimits limits{};
     if (!ComputeCalibrationLimits(session->x, session->y, grid, &limits)) {
         return 0;
     }
-
-    if (!ReadPage(session, kCalibrationPage, kCalibrationPageLength, report)) {
+    if (!StoreCalibrationPage(session, limits)) {
         return 0;
     }
-    const std::uint8_t header[7] = {1, 0, 0, kCalibrationPage, 0, kCalibrationPageLength, 0};
-    std::memcpy(report + 1, header, sizeof header);
-    PutBigEndian16(report + 8, limits.xLow);
-    PutBigEndian16(report + 10, limits.xHigh);
-    PutBigEndian16(report + 12, limits.yLow);
-    PutBigEndian16(report + 14, limits.yHigh);
-    report[28] = limits.orientation;
-    if (!SetFeatureRetry(session, report, kPageReportLength)) {
+    if (session->productId == kModelRaw0100 && !ClearLinearizationPage(session)) {
         return 0;
-    }
-
-    if (session->productId == kModelRaw0100) {
-        std::uint8_t clear[kPageReportLength] = {kPageReport, 1, 0, 0, kLinearizationPage, 0,
-                                                 kLinearizationPageLength, 0};
-        if (!SetFeatureRetry(session, clear, kPageReportLength)) {
-            return 0;
-        }
     }
     return 1;
 }

@@ -1,6 +1,6 @@
 #include "calibration/touch_capture.h"
 
-#include "app/shared_state.h"
+#include "common/shared_state.h"
 #include "controller/transport.h"
 #include "platform/clock.h"
 #include "platform/display.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/shared_state.h"
-#include "app/strings.h"
+#include "common/shared_state.h"
+#include "common/strings.h"
 #include "controller/transport.h"
 #include "platform/clock.h"
 #include "platform/display.h"

@@ -1,5 +1,7 @@
 #pragma once
 // The six model-dependent steps of a calibration, selected by productId.
+// The raw models' touches are taken by calibration/touch_capture: this dispatch is the one place
+// where controller/ reaches into calibration/.
 
 #include "controller/session.h"
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstring>
 
-#include "app/shared_state.h"
+#include "common/shared_state.h"
 #include "controller/ascii_tunnel.h"
 #include "core/test_support.h"
 #include "inproc/virtual_clock.h"

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "app/session_driver.h"
-#include "app/shared_state.h"
-#include "app/strings.h"
+#include "common/shared_state.h"
+#include "common/strings.h"
 #include "core/test_support.h"
 #include "inproc/inproc_hid.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/shared_state.h"
+#include "common/shared_state.h"
 #include "controller/ascii_tunnel.h"
 #include "inproc/inproc_hid.h"
 #include "inproc/virtual_clock.h"

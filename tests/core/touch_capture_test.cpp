@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/shared_state.h"
+#include "common/shared_state.h"
 #include "calibration/touch_capture.h"
 #include "controller/transport.h"
 #include "core/test_support.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/session_driver.h"
-#include "app/shared_state.h"
+#include "common/shared_state.h"
 #include "core/test_support.h"
 #include "inproc/inproc_hid.h"
 #include "inproc/virtual_clock.h"

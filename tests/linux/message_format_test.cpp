@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/strings.h"
+#include "common/strings.h"
 
 TEST(MessageFormat, TableTextsPassUnchanged)
 {

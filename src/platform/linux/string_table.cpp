@@ -1,6 +1,6 @@
 // String resources on Linux come from the table compiled into the core.
 
-#include "app/strings.h"
+#include "common/strings.h"
 #include "platform/display.h"
 
 #include <algorithm>

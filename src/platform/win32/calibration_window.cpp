@@ -1,12 +1,17 @@
 // The full-screen calibration window: class, procedure, target drawing and the message loop.
 
-#include "app/shared_state.h"
-#include "app/strings.h"
+#include "common/shared_state.h"
+#include "common/strings.h"
 #include "app/target_geometry.h"
 #include "platform/display.h"
 #include "platform/win32/app_instance.h"
 
 #include <cstring>
+#include <new>
+
+struct CalibrationWindow {
+    HWND hwnd;
+};
 
 namespace {
 
@@ -22,7 +27,7 @@ float targetY = -1.0f;
 
 HWND ToHwnd(WindowHandle window)
 {
-    return reinterpret_cast<HWND>(window);
+    return window->hwnd;
 }
 
 void SetTarget(HWND window, std::uint32_t xBits, std::uint32_t yBits)
@@ -151,7 +156,14 @@ WindowHandle CreateCalibrationWindow()
     }
     HWND window = CreateWindowExA(0, kClassName, title, kWindowStyle, 0, 0, 256, 256, nullptr,
                                   nullptr, appInstance, nullptr);
-    return reinterpret_cast<WindowHandle>(window);
+    if (window == nullptr) {
+        return nullptr;
+    }
+    auto* record = new (std::nothrow) CalibrationWindow{window};
+    if (record == nullptr) {
+        DestroyWindow(window);
+    }
+    return record;
 }
 
 void ClearTarget(WindowHandle window)
@@ -179,6 +191,7 @@ std::uint32_t PumpUntilQuit()
 void DestroyCalibrationWindow(WindowHandle window)
 {
     DestroyWindow(ToHwnd(window));
+    delete window;
 }
 
 bool PostShowTargetMessage(WindowHandle window, std::uint32_t xBits, std::uint32_t yBits)
@@ -189,4 +202,9 @@ bool PostShowTargetMessage(WindowHandle window, std::uint32_t xBits, std::uint32
 bool PostCalibrationDoneMessage(WindowHandle window, std::int32_t result)
 {
     return PostMessageA(ToHwnd(window), kMsgCalibrationDone, 0, static_cast<LPARAM>(result)) != FALSE;
+}
+
+void SystemBeep()
+{
+    MessageBeep(0xFFFFFFFF);
 }

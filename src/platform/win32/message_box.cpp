@@ -1,12 +1,7 @@
-// String resources, the outcome message box and the beep.
+// The outcome message box, built with the system's message formatter.
 
 #include "platform/display.h"
-#include "platform/win32/app_instance.h"
-
-bool LoadStringResource(std::uint32_t id, char* buffer, int bufferSize)
-{
-    return LoadStringA(appInstance, id, buffer, bufferSize) > 0;
-}
+#include <windows.h>
 
 bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
 {
@@ -21,9 +16,4 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
     MessageBoxA(nullptr, formatted, caption, style);
     LocalFree(formatted);
     return true;
-}
-
-void SystemBeep()
-{
-    MessageBeep(0xFFFFFFFF);
 }

@@ -10,12 +10,17 @@ extern "C" {
 }
 
 #include <cstdlib>
+#include <new>
+
+struct HidDevice {
+    HANDLE handle;
+};
 
 namespace {
 
 HANDLE ToHandle(HidHandle device)
 {
-    return reinterpret_cast<HANDLE>(device);
+    return device->handle;
 }
 
 // The interface's path, or "" when the detail query fails (the walk then skips it).
@@ -75,7 +80,11 @@ HidHandle HidOpen(const std::string& path)
     if (handle == INVALID_HANDLE_VALUE) {
         return nullptr;
     }
-    return reinterpret_cast<HidHandle>(handle);
+    auto* device = new (std::nothrow) HidDevice{handle};
+    if (device == nullptr) {
+        CloseHandle(handle);
+    }
+    return device;
 }
 
 bool HidGetIds(HidHandle device, std::uint16_t* vendor, std::uint16_t* product)
@@ -116,4 +125,5 @@ bool HidGetFeature(HidHandle device, std::uint8_t* buffer, std::uint32_t length)
 void HidClose(HidHandle device)
 {
     CloseHandle(ToHandle(device));
+    delete device;
 }

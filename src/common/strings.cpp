@@ -1,4 +1,4 @@
-#include "app/strings.h"
+#include "common/strings.h"
 
 const char* FindTableString(std::uint32_t id)
 {

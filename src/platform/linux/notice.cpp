@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/linux/window_math.h"
-#include "platform/linux/x_calibration_window.h"
+#include "platform/linux/calibration_window.h"
 #include "platform/linux/x_util.h"
 
 namespace {

@@ -17,11 +17,11 @@
 #include <mutex>
 #include <new>
 
-#include "app/shared_state.h"
-#include "app/strings.h"
+#include "common/shared_state.h"
+#include "common/strings.h"
 #include "app/target_geometry.h"
 #include "platform/linux/window_math.h"
-#include "platform/linux/x_calibration_window.h"
+#include "platform/linux/calibration_window.h"
 #include "platform/linux/x_util.h"
 
 namespace {

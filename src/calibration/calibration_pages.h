@@ -1,0 +1,15 @@
+#pragma once
+// The raw models' controller pages: selected through report 3, read and written whole as report 5.
+
+#include "calibration/calibration_math.h"
+#include "controller/session.h"
+
+// Reads the linearization page (model 0x0102) into grid offsets in output units.
+bool ReadLinearizationGrid(ControllerSession* session, LinearizationGrid* grid);
+
+// Reads the calibration page, replaces the program's fields with the limits and writes it back;
+// every other byte stays as read.
+bool StoreCalibrationPage(ControllerSession* session, const CalibrationLimits& limits);
+
+// Writes an all-zero linearization page (model 0x0100 after its calibration is stored).
+bool ClearLinearizationPage(ControllerSession* session);
