@@ -41,20 +41,25 @@ bool Fail(const Line& line, const std::string& reason, std::string* error)
 
 int HexDigit(char c)
 {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
 // Digits only (no sign, no prefix), in the given base, with overflow detection.
 bool ParseDigits(const std::string& text, std::size_t start, int base, std::uint64_t* value)
 {
-    if (start >= text.size()) return false;
+    if (start >= text.size())
+        return false;
     std::uint64_t v = 0;
     for (std::size_t i = start; i < text.size(); ++i) {
         int d = HexDigit(text[i]);
-        if (d < 0 || d >= base) return false;
+        if (d < 0 || d >= base)
+            return false;
         if (v > (UINT64_MAX - static_cast<std::uint64_t>(d)) / static_cast<std::uint64_t>(base)) {
             return false;
         }
@@ -74,13 +79,16 @@ bool ParseInteger(const std::string& text, std::int64_t* value)
         ++pos;
     }
     int base = 10;
-    if (text.size() - pos >= 2 && text[pos] == '0' && (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
+    if (text.size() - pos >= 2 && text[pos] == '0' &&
+        (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
         base = 16;
         pos += 2;
     }
     std::uint64_t magnitude = 0;
-    if (!ParseDigits(text, pos, base, &magnitude)) return false;
-    if (magnitude > static_cast<std::uint64_t>(INT64_MAX)) return false;
+    if (!ParseDigits(text, pos, base, &magnitude))
+        return false;
+    if (magnitude > static_cast<std::uint64_t>(INT64_MAX))
+        return false;
     std::int64_t v = static_cast<std::int64_t>(magnitude);
     *value = negative ? -v : v;
     return true;
@@ -94,8 +102,10 @@ bool ParseRanged(const Line& line, const std::string& what, const std::string& t
         return Fail(line, what + ": '" + text + "' is not a number", error);
     }
     if (v < low || v > high) {
-        return Fail(line, what + ": " + text + " is out of range " + std::to_string(low) + ".." +
-                              std::to_string(high), error);
+        return Fail(line,
+                    what + ": " + text + " is out of range " + std::to_string(low) + ".." +
+                        std::to_string(high),
+                    error);
     }
     *value = v;
     return true;
@@ -103,9 +113,11 @@ bool ParseRanged(const Line& line, const std::string& what, const std::string& t
 
 bool ParseFourHex(const std::string& text, std::uint16_t* value)
 {
-    if (text.size() != 4) return false;
+    if (text.size() != 4)
+        return false;
     std::uint64_t v = 0;
-    if (!ParseDigits(text, 0, 16, &v)) return false;
+    if (!ParseDigits(text, 0, 16, &v))
+        return false;
     *value = static_cast<std::uint16_t>(v);
     return true;
 }
@@ -129,7 +141,8 @@ bool ParseOptions(const Line& line, std::size_t first, std::vector<Option>* opti
         std::string name = word.substr(0, eq);
         Option* match = nullptr;
         for (Option& option : *options) {
-            if (name == option.name) match = &option;
+            if (name == option.name)
+                match = &option;
         }
         if (match == nullptr) {
             return Fail(line, "unknown option '" + name + "'", error);
@@ -155,7 +168,8 @@ bool ExpectPositional(const Line& line, std::size_t count, const std::string& us
            line.words[positional + 1].find('=') == std::string::npos) {
         ++positional;
     }
-    if (positional < count) return Fail(line, "missing argument; usage: " + usage, error);
+    if (positional < count)
+        return Fail(line, "missing argument; usage: " + usage, error);
     if (positional > count) {
         return Fail(line, "unexpected argument '" + line.words[count + 1] + "'; usage: " + usage,
                     error);
@@ -166,7 +180,8 @@ bool ExpectPositional(const Line& line, std::size_t count, const std::string& us
 bool ParseDevice(const Line& line, SimScenario* out, std::string* error)
 {
     const std::string usage = "device VVVV:PPPP [nofeatures]";
-    if (line.words.size() < 2) return Fail(line, "missing argument; usage: " + usage, error);
+    if (line.words.size() < 2)
+        return Fail(line, "missing argument; usage: " + usage, error);
     if (line.words.size() > 3) {
         return Fail(line, "unexpected argument '" + line.words[3] + "'; usage: " + usage, error);
     }
@@ -190,34 +205,41 @@ bool ParseDevice(const Line& line, SimScenario* out, std::string* error)
 bool ParseTouch(const Line& line, SimScenario* out, std::string* error)
 {
     const std::string usage = "touch X Y [samples=N] [jitter=J] [per-report=1|2] [rest=K]";
-    if (!ExpectPositional(line, 2, usage, error)) return false;
+    if (!ExpectPositional(line, 2, usage, error))
+        return false;
     std::int64_t x = 0;
     std::int64_t y = 0;
     if (!ParseRanged(line, "x", line.words[1], kCoordinateMin, kCoordinateMax, &x, error) ||
         !ParseRanged(line, "y", line.words[2], kCoordinateMin, kCoordinateMax, &y, error)) {
         return false;
     }
-    std::vector<Option> options = {{"samples", {}}, {"jitter", {}}, {"per-report", {}}, {"rest", {}}};
-    if (!ParseOptions(line, 3, &options, error)) return false;
+    std::vector<Option> options = {
+        {"samples", {}}, {"jitter", {}}, {"per-report", {}}, {"rest", {}}};
+    if (!ParseOptions(line, 3, &options, error))
+        return false;
     SimTouch touch;
     touch.x = static_cast<std::int32_t>(x);
     touch.y = static_cast<std::int32_t>(y);
     std::int64_t v = 0;
     if (options[0].given) {
-        if (!ParseRanged(line, "samples", options[0].value, 1, kCountMax, &v, error)) return false;
+        if (!ParseRanged(line, "samples", options[0].value, 1, kCountMax, &v, error))
+            return false;
         touch.samples = static_cast<int>(v);
     }
     if (options[1].given) {
         // Beyond the full coordinate span a larger jitter changes nothing but the clamping.
-        if (!ParseRanged(line, "jitter", options[1].value, 0, 4095, &v, error)) return false;
+        if (!ParseRanged(line, "jitter", options[1].value, 0, 4095, &v, error))
+            return false;
         touch.jitter = static_cast<int>(v);
     }
     if (options[2].given) {
-        if (!ParseRanged(line, "per-report", options[2].value, 1, 2, &v, error)) return false;
+        if (!ParseRanged(line, "per-report", options[2].value, 1, 2, &v, error))
+            return false;
         touch.perReport = static_cast<int>(v);
     }
     if (options[3].given) {
-        if (!ParseRanged(line, "rest", options[3].value, 0, kCountMax, &v, error)) return false;
+        if (!ParseRanged(line, "rest", options[3].value, 0, kCountMax, &v, error))
+            return false;
         touch.rest = static_cast<int>(v);
     }
     out->touches.push_back(touch);
@@ -247,13 +269,14 @@ bool ParseLinearization(const Line& line, SimScenario* out, ParseState* state, s
         return true;
     }
     if (line.words.size() != 51) {
-        return Fail(line, "linearization needs 50 bytes, got " +
-                              std::to_string(line.words.size() - 1), error);
+        return Fail(line,
+                    "linearization needs 50 bytes, got " + std::to_string(line.words.size() - 1),
+                    error);
     }
     for (int i = 0; i < 50; ++i) {
         std::int64_t v = 0;
-        if (!ParseRanged(line, "byte " + std::to_string(i), line.words[static_cast<std::size_t>(i) + 1],
-                         -128, 127, &v, error)) {
+        if (!ParseRanged(line, "byte " + std::to_string(i),
+                         line.words[static_cast<std::size_t>(i) + 1], -128, 127, &v, error)) {
             return false;
         }
         out->linearization[i] = static_cast<std::int8_t>(v);
@@ -261,25 +284,27 @@ bool ParseLinearization(const Line& line, SimScenario* out, ParseState* state, s
     return true;
 }
 
-bool ParseCalibrationPage(const Line& line, SimScenario* out, ParseState* state,
-                          std::string* error)
+bool ParseCalibrationPage(const Line& line, SimScenario* out, ParseState* state, std::string* error)
 {
     if (state->calibrationPageSeen) {
         return Fail(line, "the calibration page is given twice", error);
     }
     state->calibrationPageSeen = true;
     if (line.words.size() != 27) {
-        return Fail(line, "calibration-page needs 26 bytes, got " +
-                              std::to_string(line.words.size() - 1), error);
+        return Fail(line,
+                    "calibration-page needs 26 bytes, got " + std::to_string(line.words.size() - 1),
+                    error);
     }
     for (int i = 0; i < 26; ++i) {
         const std::string& word = line.words[static_cast<std::size_t>(i) + 1];
         std::size_t start = 0;
-        if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) start = 2;
+        if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X'))
+            start = 2;
         std::uint64_t v = 0;
         if (!ParseDigits(word, start, 16, &v)) {
-            return Fail(line, "byte " + std::to_string(i) + ": '" + word +
-                                  "' is not a hexadecimal byte", error);
+            return Fail(line,
+                        "byte " + std::to_string(i) + ": '" + word + "' is not a hexadecimal byte",
+                        error);
         }
         if (v > 0xFF) {
             return Fail(line, "byte " + std::to_string(i) + ": " + word + " is out of range 00..ff",
@@ -292,9 +317,11 @@ bool ParseCalibrationPage(const Line& line, SimScenario* out, ParseState* state,
 
 bool ParseAfterOnly(const Line& line, int defaultAfter, std::vector<int>* list, std::string* error)
 {
-    if (!ExpectPositional(line, 0, line.words[0] + " [after=K]", error)) return false;
+    if (!ExpectPositional(line, 0, line.words[0] + " [after=K]", error))
+        return false;
     std::vector<Option> options = {{"after", {}}};
-    if (!ParseOptions(line, 1, &options, error)) return false;
+    if (!ParseOptions(line, 1, &options, error))
+        return false;
     std::int64_t after = defaultAfter;
     if (options[0].given &&
         !ParseRanged(line, "after", options[0].value, 0, kCountMax, &after, error)) {
@@ -306,11 +333,14 @@ bool ParseAfterOnly(const Line& line, int defaultAfter, std::vector<int>* list, 
 
 bool ParseAsciiStart(const Line& line, SimScenario* out, ParseState* state, std::string* error)
 {
-    if (state->asciiStartSeen) return Fail(line, "ascii-start is given twice", error);
+    if (state->asciiStartSeen)
+        return Fail(line, "ascii-start is given twice", error);
     state->asciiStartSeen = true;
-    if (!ExpectPositional(line, 0, "ascii-start [reply=R] [after=K]", error)) return false;
+    if (!ExpectPositional(line, 0, "ascii-start [reply=R] [after=K]", error))
+        return false;
     std::vector<Option> options = {{"reply", {}}, {"after", {}}};
-    if (!ParseOptions(line, 1, &options, error)) return false;
+    if (!ParseOptions(line, 1, &options, error))
+        return false;
     if (options[0].given) {
         const std::string& reply = options[0].value;
         if (reply.size() > kReplyBodyMax) {
@@ -326,7 +356,8 @@ bool ParseAsciiStart(const Line& line, SimScenario* out, ParseState* state, std:
     }
     if (options[1].given) {
         std::int64_t v = 0;
-        if (!ParseRanged(line, "after", options[1].value, 0, kCountMax, &v, error)) return false;
+        if (!ParseRanged(line, "after", options[1].value, 0, kCountMax, &v, error))
+            return false;
         out->asciiStartAfter = static_cast<int>(v);
     }
     return true;
@@ -335,7 +366,8 @@ bool ParseAsciiStart(const Line& line, SimScenario* out, ParseState* state, std:
 bool ParseRefuse(const Line& line, SimScenario* out, std::string* error)
 {
     const std::string usage = "refuse set|get ID [times=N] [from=M]";
-    if (!ExpectPositional(line, 2, usage, error)) return false;
+    if (!ExpectPositional(line, 2, usage, error))
+        return false;
     SimRefusal refusal;
     if (line.words[1] == "set") {
         refusal.set = true;
@@ -345,16 +377,20 @@ bool ParseRefuse(const Line& line, SimScenario* out, std::string* error)
         return Fail(line, "direction '" + line.words[1] + "' is neither set nor get", error);
     }
     std::int64_t v = 0;
-    if (!ParseRanged(line, "report id", line.words[2], 0, 255, &v, error)) return false;
+    if (!ParseRanged(line, "report id", line.words[2], 0, 255, &v, error))
+        return false;
     refusal.reportId = static_cast<std::uint8_t>(v);
     std::vector<Option> options = {{"times", {}}, {"from", {}}};
-    if (!ParseOptions(line, 3, &options, error)) return false;
+    if (!ParseOptions(line, 3, &options, error))
+        return false;
     if (options[0].given) {
-        if (!ParseRanged(line, "times", options[0].value, 1, kCountMax, &v, error)) return false;
+        if (!ParseRanged(line, "times", options[0].value, 1, kCountMax, &v, error))
+            return false;
         refusal.times = static_cast<int>(v);
     }
     if (options[1].given) {
-        if (!ParseRanged(line, "from", options[1].value, 1, kCountMax, &v, error)) return false;
+        if (!ParseRanged(line, "from", options[1].value, 1, kCountMax, &v, error))
+            return false;
         refusal.from = static_cast<int>(v);
     }
     out->refusals.push_back(refusal);
@@ -363,9 +399,11 @@ bool ParseRefuse(const Line& line, SimScenario* out, std::string* error)
 
 bool ParseTouchFrom(const Line& line, SimScenario* out, ParseState* state, std::string* error)
 {
-    if (state->touchFromSeen) return Fail(line, "touch-from is given twice", error);
+    if (state->touchFromSeen)
+        return Fail(line, "touch-from is given twice", error);
     state->touchFromSeen = true;
-    if (line.words.size() != 2) return Fail(line, "usage: touch-from pointer", error);
+    if (line.words.size() != 2)
+        return Fail(line, "usage: touch-from pointer", error);
     if (line.words[1] != "pointer") {
         return Fail(line, "unknown touch source '" + line.words[1] + "'", error);
     }
@@ -376,15 +414,24 @@ bool ParseTouchFrom(const Line& line, SimScenario* out, ParseState* state, std::
 bool ParseLine(const Line& line, SimScenario* out, ParseState* state, std::string* error)
 {
     const std::string& directive = line.words[0];
-    if (directive == "device") return ParseDevice(line, out, error);
-    if (directive == "touch") return ParseTouch(line, out, error);
-    if (directive == "linearization") return ParseLinearization(line, out, state, error);
-    if (directive == "calibration-page") return ParseCalibrationPage(line, out, state, error);
-    if (directive == "status-touch") return ParseAfterOnly(line, 3, &out->statusTouches, error);
-    if (directive == "ascii-start") return ParseAsciiStart(line, out, state, error);
-    if (directive == "ascii-touch") return ParseAfterOnly(line, 2, &out->asciiTouches, error);
-    if (directive == "refuse") return ParseRefuse(line, out, error);
-    if (directive == "touch-from") return ParseTouchFrom(line, out, state, error);
+    if (directive == "device")
+        return ParseDevice(line, out, error);
+    if (directive == "touch")
+        return ParseTouch(line, out, error);
+    if (directive == "linearization")
+        return ParseLinearization(line, out, state, error);
+    if (directive == "calibration-page")
+        return ParseCalibrationPage(line, out, state, error);
+    if (directive == "status-touch")
+        return ParseAfterOnly(line, 3, &out->statusTouches, error);
+    if (directive == "ascii-start")
+        return ParseAsciiStart(line, out, state, error);
+    if (directive == "ascii-touch")
+        return ParseAfterOnly(line, 2, &out->asciiTouches, error);
+    if (directive == "refuse")
+        return ParseRefuse(line, out, error);
+    if (directive == "touch-from")
+        return ParseTouchFrom(line, out, state, error);
     return Fail(line, "unknown directive '" + directive + "'", error);
 }
 
@@ -399,32 +446,42 @@ bool ParseScenario(const std::string& text, const std::string& fileName, SimScen
     line.fileName = &fileName;
     line.number = 0;
     std::size_t pos = 0;
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;  // byte-order mark of some editors
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        pos = 3;  // byte-order mark of some editors
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
+        if (end == std::string::npos)
+            end = text.size();
         std::string raw = text.substr(pos, end - pos);
         pos = end + 1;
         ++line.number;
         std::size_t hash = raw.find('#');
-        if (hash != std::string::npos) raw.resize(hash);
+        if (hash != std::string::npos)
+            raw.resize(hash);
         line.words.clear();
         std::string word;
         for (char c : raw) {
             // Carriage returns are taken as blanks so that files saved on Windows read the same.
             if (c == ' ' || c == '\t' || c == '\r') {
-                if (!word.empty()) line.words.push_back(word);
+                if (!word.empty())
+                    line.words.push_back(word);
                 word.clear();
-            } else if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) {
-                return Fail(line, "unexpected character (code " +
-                                      std::to_string(static_cast<unsigned char>(c)) + ")", error);
+            } else if (static_cast<unsigned char>(c) < 0x20 ||
+                       static_cast<unsigned char>(c) > 0x7E) {
+                return Fail(line,
+                            "unexpected character (code " +
+                                std::to_string(static_cast<unsigned char>(c)) + ")",
+                            error);
             } else {
                 word.push_back(c);
             }
         }
-        if (!word.empty()) line.words.push_back(word);
-        if (line.words.empty()) continue;
-        if (!ParseLine(line, &scenario, &state, error)) return false;
+        if (!word.empty())
+            line.words.push_back(word);
+        if (line.words.empty())
+            continue;
+        if (!ParseLine(line, &scenario, &state, error))
+            return false;
     }
     *out = scenario;
     return true;
@@ -442,7 +499,8 @@ bool LoadScenarioFile(const std::string& path, SimScenario* out, std::string* er
     std::string content;
     char chunk[4096];
     std::size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) content.append(chunk, n);
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        content.append(chunk, n);
     // A directory opens but cannot be read: that must not pass for an empty scenario.
     bool failed = std::ferror(file) != 0;
     int readErrno = errno;
@@ -460,7 +518,8 @@ SimScenario LoadScenarioFromEnvironmentOrExit()
 {
     SimScenario scenario;
     const char* path = std::getenv("QAVEL_SIM");
-    if (path == nullptr || path[0] == '\0') return scenario;
+    if (path == nullptr || path[0] == '\0')
+        return scenario;
     std::string error;
     if (!LoadScenarioFile(path, &scenario, &error)) {
         std::fprintf(stderr, "qavel simulator: %s\n", error.c_str());

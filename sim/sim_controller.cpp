@@ -25,7 +25,8 @@ enum class Model { None, Status0003, Raw0100, Raw0102, Ascii0300, Status0400 };
 
 Model ModelOf(const SimDeviceSpec& spec)
 {
-    if (spec.vendor != kVendor || !spec.featureValues) return Model::None;
+    if (spec.vendor != kVendor || !spec.featureValues)
+        return Model::None;
     switch (spec.product) {
     case 0x0003: return Model::Status0003;
     case 0x0100: return Model::Raw0100;
@@ -36,13 +37,21 @@ Model ModelOf(const SimDeviceSpec& spec)
     }
 }
 
-bool IsRaw(Model m) { return m == Model::Raw0100 || m == Model::Raw0102; }
-bool IsStatus(Model m) { return m == Model::Status0003 || m == Model::Status0400; }
+bool IsRaw(Model m)
+{
+    return m == Model::Raw0100 || m == Model::Raw0102;
+}
+bool IsStatus(Model m)
+{
+    return m == Model::Status0003 || m == Model::Status0400;
+}
 
 int PageLength(int page)
 {
-    if (page == 1) return 26;
-    if (page == 2) return 50;
+    if (page == 1)
+        return 26;
+    if (page == 2)
+        return 50;
     return 0;
 }
 
@@ -116,7 +125,8 @@ void SimPackRawReport(const SimRawSample& slot1, const SimRawSample& slot2, std:
     if (slot1.present) {
         std::uint32_t x = static_cast<std::uint32_t>(Clamp12(slot1.x)) & 0xFFFu;
         std::uint32_t y = static_cast<std::uint32_t>(Clamp12(slot1.y)) & 0xFFFu;
-        report[1] = static_cast<std::uint8_t>((slot1.touching ? 0x01u : 0u) | 0x02u | ((x & 0xFu) << 4));
+        report[1] =
+            static_cast<std::uint8_t>((slot1.touching ? 0x01u : 0u) | 0x02u | ((x & 0xFu) << 4));
         report[2] = static_cast<std::uint8_t>(x >> 4);
         report[3] = static_cast<std::uint8_t>(y & 0xFFu);
         report[4] = static_cast<std::uint8_t>(y >> 8);
@@ -139,7 +149,8 @@ std::int32_t SimDecodeCoordinate(std::uint32_t field)
 
 std::uint8_t SimPageFillByte(int page, int reportPos)
 {
-    return static_cast<std::uint8_t>(0x80u | (static_cast<unsigned>(reportPos * 37 + page * 11) & 0x7Fu));
+    return static_cast<std::uint8_t>(0x80u |
+                                     (static_cast<unsigned>(reportPos * 37 + page * 11) & 0x7Fu));
 }
 
 namespace {
@@ -149,11 +160,12 @@ namespace {
 void Log(SimController* sim, std::uint64_t nowMs, bool set, std::uint8_t id, std::uint32_t length,
          bool ok, const std::uint8_t* bytes, std::uint32_t byteCount)
 {
-    if (sim->transcript == nullptr) return;
+    if (sim->transcript == nullptr)
+        return;
     std::string line;
     char head[96];
-    std::snprintf(head, sizeof head, "%" PRIu64 " %s %02x %" PRIu32 " %s", nowMs, set ? "set" : "get",
-                  static_cast<unsigned>(id), length, ok ? "ok" : "fail");
+    std::snprintf(head, sizeof head, "%" PRIu64 " %s %02x %" PRIu32 " %s", nowMs,
+                  set ? "set" : "get", static_cast<unsigned>(id), length, ok ? "ok" : "fail");
     line = head;
     for (std::uint32_t i = 0; bytes != nullptr && i < byteCount; ++i) {
         char hex[4];
@@ -168,10 +180,13 @@ void Log(SimController* sim, std::uint64_t nowMs, bool set, std::uint8_t id, std
 bool Refused(const SimController* sim, bool set, std::uint8_t id, std::uint64_t count)
 {
     for (const SimRefusal& r : sim->scenario.refusals) {
-        if (r.set != set || r.reportId != id) continue;
+        if (r.set != set || r.reportId != id)
+            continue;
         std::uint64_t from = static_cast<std::uint64_t>(r.from);
-        if (count < from) continue;
-        if (r.times < 0 || count < from + static_cast<std::uint64_t>(r.times)) return true;
+        if (count < from)
+            continue;
+        if (r.times < 0 || count < from + static_cast<std::uint64_t>(r.times))
+            return true;
     }
     return false;
 }
@@ -209,7 +224,8 @@ std::uint8_t PollProgress(SimController* sim, Device* d)
 // The scripted touch being played, or null when the script is done.
 const SimTouch* CurrentTouch(Device* d)
 {
-    if (d->touchIndex >= d->touches.size()) return nullptr;
+    if (d->touchIndex >= d->touches.size())
+        return nullptr;
     if (!d->touchPrepared) {
         d->touchPrepared = true;
         d->restLeft = d->touches[d->touchIndex].rest;
@@ -255,9 +271,11 @@ void ReadRawReport(Device* d, std::uint8_t report[8])
 void QueueNextAsciiTouch(SimController* sim, Device* d)
 {
     const std::vector<int>& script = sim->scenario.asciiTouches;
-    if (!d->asciiRunning || d->asciiTouchIndex >= script.size()) return;
+    if (!d->asciiRunning || d->asciiTouchIndex >= script.size())
+        return;
     for (const OutFrame& f : d->outbox) {
-        if (f.kind == FrameKind::Touch) return;
+        if (f.kind == FrameKind::Touch)
+            return;
     }
     d->outbox.push_back({"1", script[d->asciiTouchIndex++], FrameKind::Touch});
 }
@@ -266,8 +284,8 @@ void HandleAsciiCommand(SimController* sim, Device* d, const std::string& body)
 {
     if (body == "CX") {
         d->asciiRunning = false;
-        d->outbox.push_back({sim->scenario.asciiStartReply, sim->scenario.asciiStartAfter,
-                             FrameKind::StartReply});
+        d->outbox.push_back(
+            {sim->scenario.asciiStartReply, sim->scenario.asciiStartAfter, FrameKind::StartReply});
     } else if (body == "R") {
         // Saving ends the calibration: touch messages not yet read are dropped.
         d->asciiRunning = false;
@@ -284,7 +302,8 @@ void ReceiveAscii(SimController* sim, Device* d, const std::uint8_t* payload, in
         // A frame runs from its last start marker to the next end marker at least two bytes on.
         auto start = std::find(d->inbox.begin(), d->inbox.end(), std::uint8_t{0x01});
         d->inbox.erase(d->inbox.begin(), start);
-        if (d->inbox.empty()) return;
+        if (d->inbox.empty())
+            return;
         std::size_t begin = 0;
         std::size_t end = 0;
         for (std::size_t i = 1; i < d->inbox.size(); ++i) {
@@ -296,7 +315,8 @@ void ReceiveAscii(SimController* sim, Device* d, const std::uint8_t* payload, in
             }
         }
         if (end == 0) {
-            if (d->inbox.size() > kAsciiInboxLimit) d->inbox.clear();
+            if (d->inbox.size() > kAsciiInboxLimit)
+                d->inbox.clear();
             return;
         }
         std::string body(d->inbox.begin() + static_cast<std::ptrdiff_t>(begin) + 1,
@@ -310,7 +330,8 @@ void PollAscii(SimController* sim, Device* d, std::uint8_t report[64])
 {
     std::memset(report, 0, 64);
     report[0] = 9;
-    if (d->outbox.empty()) return;
+    if (d->outbox.empty())
+        return;
     OutFrame& front = d->outbox.front();
     if (front.wait > 0) {
         --front.wait;
@@ -321,7 +342,8 @@ void PollAscii(SimController* sim, Device* d, std::uint8_t report[64])
     report[8] = 0x01;
     std::memcpy(report + 9, front.body.data(), front.body.size());
     report[8 + n - 1] = 0x0D;
-    if (front.kind == FrameKind::StartReply && front.body == "0") d->asciiRunning = true;
+    if (front.kind == FrameKind::StartReply && front.body == "0")
+        d->asciiRunning = true;
     d->outbox.pop_front();
     QueueNextAsciiTouch(sim, d);
 }
@@ -331,8 +353,9 @@ void PollAscii(SimController* sim, Device* d, std::uint8_t report[64])
 void FillPageReport(const Device& d, int page, std::uint8_t report[72])
 {
     report[0] = 5;
-    const std::uint8_t header[7] = {1, 0, 0, static_cast<std::uint8_t>(page), 0,
-                                    static_cast<std::uint8_t>(PageLength(page)), 0};
+    const std::uint8_t header[7] = {
+        1, 0, 0, static_cast<std::uint8_t>(page), 0, static_cast<std::uint8_t>(PageLength(page)),
+        0};
     std::memcpy(report + 1, header, 7);
     std::memcpy(report + 8, d.pages[page], kPageStore);
 }
@@ -343,10 +366,12 @@ bool HandleSet(SimController* sim, Device* d, const std::uint8_t* b, std::uint32
 {
     switch (b[0]) {
     case 3:
-        if (length != 8 || d->model == Model::Status0003) return false;
+        if (length != 8 || d->model == Model::Status0003)
+            return false;
         if (b[1] == 5) {
             d->mode = b[4];
-            if (d->model == Model::Status0400 && d->mode == 7) d->progress = 0;
+            if (d->model == Model::Status0400 && d->mode == 7)
+                d->progress = 0;
             return true;
         }
         if (b[1] == 4 && d->model == Model::Status0400) {
@@ -355,25 +380,31 @@ bool HandleSet(SimController* sim, Device* d, const std::uint8_t* b, std::uint32
         }
         if (b[1] == 2 && IsRaw(d->model)) {
             int page = b[4];
-            if (PageLength(page) == 0 || b[6] != PageLength(page)) return false;
+            if (PageLength(page) == 0 || b[6] != PageLength(page))
+                return false;
             d->selectedPage = page;
             return true;
         }
         return false;
     case 5: {
-        if (length != 72 || !IsRaw(d->model)) return false;
+        if (length != 72 || !IsRaw(d->model))
+            return false;
         int page = b[4];
-        if (PageLength(page) == 0 || b[6] != PageLength(page)) return false;
+        if (PageLength(page) == 0 || b[6] != PageLength(page))
+            return false;
         std::memcpy(d->pages[page], b + 8, kPageStore);
         return true;
     }
     case 9:
-        if (length != 64 || d->model != Model::Ascii0300) return false;
-        if (b[1] != 0x0A || b[2] < 1 || b[2] > kAsciiPayload) return false;
+        if (length != 64 || d->model != Model::Ascii0300)
+            return false;
+        if (b[1] != 0x0A || b[2] < 1 || b[2] > kAsciiPayload)
+            return false;
         ReceiveAscii(sim, d, b + 8, b[2]);
         return true;
     case 0x10:
-        if (length != 8 || d->model != Model::Status0003) return false;
+        if (length != 8 || d->model != Model::Status0003)
+            return false;
         if (b[1] == 0x11) {
             StartStatus(d);
             return true;
@@ -383,8 +414,7 @@ bool HandleSet(SimController* sim, Device* d, const std::uint8_t* b, std::uint32
             return true;
         }
         return false;
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -392,39 +422,45 @@ bool HandleGet(SimController* sim, Device* d, std::uint8_t* b, std::uint32_t len
 {
     switch (b[0]) {
     case 5:
-        if (length != 72 || !IsRaw(d->model) || d->selectedPage == 0) return false;
+        if (length != 72 || !IsRaw(d->model) || d->selectedPage == 0)
+            return false;
         FillPageReport(*d, d->selectedPage, b);
         return true;
     case 8:
-        if (length != 8 || !IsRaw(d->model)) return false;
+        if (length != 8 || !IsRaw(d->model))
+            return false;
         ReadRawReport(d, b);
         return true;
     case 9:
-        if (length != 64 || d->model != Model::Ascii0300) return false;
+        if (length != 64 || d->model != Model::Ascii0300)
+            return false;
         PollAscii(sim, d, b);
         return true;
     case 0x80:
-        if (length != 20 || d->model != Model::Status0003) return false;
+        if (length != 20 || d->model != Model::Status0003)
+            return false;
         std::memset(b, 0, length);
         b[0] = 0x80;
         b[3] = PollProgress(sim, d);
         return true;
     case 6:
-        if (length != 64 || d->model != Model::Status0400) return false;
+        if (length != 64 || d->model != Model::Status0400)
+            return false;
         std::memset(b, 0, length);
         b[0] = 6;
         b[2] = PollProgress(sim, d);
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
 const Device* PageDevice(const SimController* sim)
 {
-    if (sim->lastRawDevice >= 0) return &sim->devices[static_cast<std::size_t>(sim->lastRawDevice)];
+    if (sim->lastRawDevice >= 0)
+        return &sim->devices[static_cast<std::size_t>(sim->lastRawDevice)];
     for (const Device& d : sim->devices) {
-        if (IsRaw(d.model)) return &d;
+        if (IsRaw(d.model))
+            return &d;
     }
     return nullptr;
 }
@@ -434,8 +470,10 @@ void InitialPage(const SimScenario& scenario, int page, std::uint8_t store[kPage
     for (std::size_t i = 0; i < kPageStore; ++i) {
         store[i] = SimPageFillByte(page, static_cast<int>(i) + 8);
     }
-    if (page == 1) std::memcpy(store, scenario.calibrationPage, 26);
-    if (page == 2) std::memcpy(store, scenario.linearization, 50);
+    if (page == 1)
+        std::memcpy(store, scenario.calibrationPage, 26);
+    if (page == 2)
+        std::memcpy(store, scenario.linearization, 50);
 }
 
 }  // namespace
@@ -476,16 +514,19 @@ void SimDestroy(SimController* sim)
 
 int SimDeviceCount(const SimController* sim)
 {
-    if (sim == nullptr) return 0;
+    if (sim == nullptr)
+        return 0;
     std::lock_guard<std::mutex> guard(sim->lock);
     return static_cast<int>(sim->devices.size());
 }
 
 SimDeviceSpec SimDevice(const SimController* sim, int index)
 {
-    if (sim == nullptr) return {};
+    if (sim == nullptr)
+        return {};
     std::lock_guard<std::mutex> guard(sim->lock);
-    if (index < 0 || static_cast<std::size_t>(index) >= sim->devices.size()) return {};
+    if (index < 0 || static_cast<std::size_t>(index) >= sim->devices.size())
+        return {};
     return sim->devices[static_cast<std::size_t>(index)].spec;
 }
 
@@ -496,7 +537,8 @@ namespace {
 bool Transfer(SimController* sim, int index, bool set, const std::uint8_t* in, std::uint8_t* out,
               std::uint32_t length, std::uint64_t nowMs)
 {
-    if (sim == nullptr) return false;
+    if (sim == nullptr)
+        return false;
     const std::uint8_t* buffer = set ? in : out;
     std::lock_guard<std::mutex> guard(sim->lock);
     std::uint8_t id = (buffer != nullptr && length > 0) ? buffer[0] : 0;
@@ -507,7 +549,8 @@ bool Transfer(SimController* sim, int index, bool set, const std::uint8_t* in, s
         std::uint64_t count = set ? ++d.setCount[id] : ++d.getCount[id];
         if (d.model != Model::None && !Refused(sim, set, id, count)) {
             ok = set ? HandleSet(sim, &d, in, length) : HandleGet(sim, &d, out, length);
-            if (ok && IsRaw(d.model)) sim->lastRawDevice = index;
+            if (ok && IsRaw(d.model))
+                sim->lastRawDevice = index;
         }
     }
     Log(sim, nowMs, set, id, length, ok, set || ok ? buffer : nullptr, length);
@@ -530,20 +573,24 @@ bool SimGetFeature(SimController* sim, int index, std::uint8_t* buffer, std::uin
 
 void SimQueueTouch(SimController* sim, std::int32_t x, std::int32_t y)
 {
-    if (sim == nullptr) return;
+    if (sim == nullptr)
+        return;
     std::lock_guard<std::mutex> guard(sim->lock);
     SimTouch touch;
     touch.x = Clamp12(x);
     touch.y = Clamp12(y);
-    for (Device& d : sim->devices) d.touches.push_back(touch);
+    for (Device& d : sim->devices)
+        d.touches.push_back(touch);
 }
 
 void SimPointer(SimController* sim, bool buttonDown, std::int32_t x, std::int32_t y)
 {
-    if (sim == nullptr) return;
+    if (sim == nullptr)
+        return;
     std::lock_guard<std::mutex> guard(sim->lock);
     // Without "touch-from pointer" a stray click must not disturb a scripted run.
-    if (!sim->scenario.touchFromPointer) return;
+    if (!sim->scenario.touchFromPointer)
+        return;
     x = Clamp12(x);
     y = Clamp12(y);
     for (Device& d : sim->devices) {
@@ -551,13 +598,15 @@ void SimPointer(SimController* sim, bool buttonDown, std::int32_t x, std::int32_
         d.pointerDown = buttonDown;
         d.pointerX = x;
         d.pointerY = y;
-        if (!released) continue;
+        if (!released)
+            continue;
         if (IsRaw(d.model)) {
             d.liftPending = true;
             d.liftX = x;
             d.liftY = y;
         } else if (IsStatus(d.model)) {
-            if (d.progress == 1 || d.progress == 2) AcceptTarget(&d);
+            if (d.progress == 1 || d.progress == 2)
+                AcceptTarget(&d);
         } else if (d.model == Model::Ascii0300 && d.asciiRunning) {
             d.outbox.push_back({"1", 0, FrameKind::Touch});
         }
@@ -570,18 +619,22 @@ void SimScreenToController(int screenX, int screenY, int screenWidth, int screen
     // Inverse of the target geometry: x = W * fx, y = H * (1 - fy), fractions mapped onto +-1900.
     std::int64_t cx = 0;
     std::int64_t cy = 0;
-    if (screenWidth > 0) cx = -1900 + static_cast<std::int64_t>(screenX) * 3800 / screenWidth;
+    if (screenWidth > 0)
+        cx = -1900 + static_cast<std::int64_t>(screenX) * 3800 / screenWidth;
     if (screenHeight > 0) {
         cy = -1900 + (static_cast<std::int64_t>(screenHeight) - screenY) * 3800 / screenHeight;
     }
-    if (x != nullptr) *x = Clamp12(cx);
-    if (y != nullptr) *y = Clamp12(cy);
+    if (x != nullptr)
+        *x = Clamp12(cx);
+    if (y != nullptr)
+        *y = Clamp12(cy);
 }
 
 std::vector<std::uint8_t> SimPage(const SimController* sim, int page)
 {
     int length = PageLength(page);
-    if (sim == nullptr || length == 0) return {};
+    if (sim == nullptr || length == 0)
+        return {};
     std::lock_guard<std::mutex> guard(sim->lock);
     const Device* d = PageDevice(sim);
     std::uint8_t store[kPageStore];
@@ -595,7 +648,8 @@ std::vector<std::uint8_t> SimPage(const SimController* sim, int page)
 
 std::vector<std::uint8_t> SimPageReport(const SimController* sim, int page)
 {
-    if (sim == nullptr || PageLength(page) == 0) return {};
+    if (sim == nullptr || PageLength(page) == 0)
+        return {};
     std::lock_guard<std::mutex> guard(sim->lock);
     Device scratch;
     const Device* d = PageDevice(sim);

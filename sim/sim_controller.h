@@ -17,10 +17,10 @@ struct SimTouch {
 };
 
 struct SimRefusal {
-    bool set = true;          // direction: set (true) or get (false)
+    bool set = true;  // direction: set (true) or get (false)
     std::uint8_t reportId = 0;
-    int times = -1;           // -1: always
-    int from = 1;             // 1-based index of the first refused transfer of that kind
+    int times = -1;  // -1: always
+    int from = 1;    // 1-based index of the first refused transfer of that kind
 };
 
 struct SimDeviceSpec {
@@ -34,10 +34,10 @@ struct SimScenario {
     std::vector<SimTouch> touches;
     std::int8_t linearization[50] = {};
     std::uint8_t calibrationPage[26] = {};
-    std::vector<int> statusTouches;    // after=K of each status-touch line, in order
+    std::vector<int> statusTouches;  // after=K of each status-touch line, in order
     std::string asciiStartReply = "0";
     int asciiStartAfter = 2;
-    std::vector<int> asciiTouches;     // after=K of each ascii-touch line, in order
+    std::vector<int> asciiTouches;  // after=K of each ascii-touch line, in order
     std::vector<SimRefusal> refusals;
     bool touchFromPointer = false;
 };

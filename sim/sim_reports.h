@@ -12,8 +12,7 @@ struct SimRawSample {
 };
 
 // Packs two slots into report 8 (8 bytes, byte 0 = 8); an absent slot leaves its bits zero.
-void SimPackRawReport(const SimRawSample& slot1, const SimRawSample& slot2,
-                      std::uint8_t report[8]);
+void SimPackRawReport(const SimRawSample& slot1, const SimRawSample& slot2, std::uint8_t report[8]);
 
 // Reads a 12-bit two's complement field (bits above 11 ignored).
 std::int32_t SimDecodeCoordinate(std::uint32_t field);

@@ -26,9 +26,11 @@ std::atomic<int> openCount{0};
 // The controller behind a handle, or null when another one has been installed since it opened.
 SimController* ControllerOf(HidHandle device)
 {
-    if (!HidIsOpen(device)) return nullptr;
+    if (!HidIsOpen(device))
+        return nullptr;
     std::lock_guard<std::mutex> guard(installLock);
-    if (device->generation != generation) return nullptr;
+    if (device->generation != generation)
+        return nullptr;
     return installed;
 }
 
@@ -41,11 +43,13 @@ bool ParsePath(const std::string& path, int* index)
     }
     int v = 0;
     for (std::size_t i = prefix.size(); i < path.size(); ++i) {
-        if (path[i] < '0' || path[i] > '9') return false;
+        if (path[i] < '0' || path[i] > '9')
+            return false;
         v = v * 10 + (path[i] - '0');
     }
     // One spelling per device: "sim:01" is not "sim:1".
-    if (path != SimInprocPath(v)) return false;
+    if (path != SimInprocPath(v))
+        return false;
     *index = v;
     return true;
 }
@@ -74,16 +78,19 @@ std::vector<std::string> HidListInterfaces()
     std::lock_guard<std::mutex> guard(installLock);
     std::vector<std::string> paths;
     int count = SimDeviceCount(installed);
-    for (int i = 0; i < count; ++i) paths.push_back(SimInprocPath(i));
+    for (int i = 0; i < count; ++i)
+        paths.push_back(SimInprocPath(i));
     return paths;
 }
 
 HidHandle HidOpen(const std::string& path)
 {
     int index = 0;
-    if (!ParsePath(path, &index)) return nullptr;
+    if (!ParsePath(path, &index))
+        return nullptr;
     std::lock_guard<std::mutex> guard(installLock);
-    if (index >= SimDeviceCount(installed)) return nullptr;
+    if (index >= SimDeviceCount(installed))
+        return nullptr;
     ++openCount;
     return new HidDevice{index, generation};
 }
@@ -91,7 +98,8 @@ HidHandle HidOpen(const std::string& path)
 bool HidGetIds(HidHandle device, std::uint16_t* vendor, std::uint16_t* product)
 {
     SimController* sim = ControllerOf(device);
-    if (sim == nullptr || vendor == nullptr || product == nullptr) return false;
+    if (sim == nullptr || vendor == nullptr || product == nullptr)
+        return false;
     SimDeviceSpec spec = SimDevice(sim, device->index);
     *vendor = spec.vendor;
     *product = spec.product;
@@ -107,20 +115,23 @@ bool HidDeclaresFeatureValues(HidHandle device)
 bool HidSetFeature(HidHandle device, const std::uint8_t* buffer, std::uint32_t length)
 {
     SimController* sim = ControllerOf(device);
-    if (sim == nullptr) return false;
+    if (sim == nullptr)
+        return false;
     return SimSetFeature(sim, device->index, buffer, length, VirtualNowMs());
 }
 
 bool HidGetFeature(HidHandle device, std::uint8_t* buffer, std::uint32_t length)
 {
     SimController* sim = ControllerOf(device);
-    if (sim == nullptr) return false;
+    if (sim == nullptr)
+        return false;
     return SimGetFeature(sim, device->index, buffer, length, VirtualNowMs());
 }
 
 void HidClose(HidHandle device)
 {
-    if (!HidIsOpen(device)) return;
+    if (!HidIsOpen(device))
+        return;
     --openCount;
     delete device;
 }

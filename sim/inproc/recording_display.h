@@ -7,10 +7,10 @@
 #include <vector>
 
 struct RecordingDisplayOptions {
-    bool failWindow = false;                   // the calibration window cannot be created
-    bool failFormat = false;                   // the message formatter fails
-    std::vector<std::uint32_t> missingStrings; // ids the string table lacks
-    std::FILE* echo = nullptr;                 // also print each event here as it happens
+    bool failWindow = false;                    // the calibration window cannot be created
+    bool failFormat = false;                    // the message formatter fails
+    std::vector<std::uint32_t> missingStrings;  // ids the string table lacks
+    std::FILE* echo = nullptr;                  // also print each event here as it happens
 };
 
 // Forgets everything recorded and applies the options.

@@ -39,8 +39,9 @@ void VirtualClockSchedule(std::uint64_t atMs, std::function<void()> action)
 {
     std::lock_guard<std::mutex> lock(clockMutex);
     pending.push_back({atMs, std::move(action)});
-    std::stable_sort(pending.begin(), pending.end(),
-                     [](const ScheduledAction& a, const ScheduledAction& b) { return a.atMs < b.atMs; });
+    std::stable_sort(
+        pending.begin(), pending.end(),
+        [](const ScheduledAction& a, const ScheduledAction& b) { return a.atMs < b.atMs; });
 }
 
 void PauseMs(std::uint32_t ms)

@@ -183,8 +183,8 @@ int DeviceIoctl(Preload& p, int index, unsigned long request, void* argument)
         return 0;
     }
     if (request == HIDIOCGRDESCSIZE) {
-        const int size =
-            static_cast<int>(SyntheticReportDescriptor(SimDevice(p.sim, index).featureValues).size());
+        const int size = static_cast<int>(
+            SyntheticReportDescriptor(SimDevice(p.sim, index).featureValues).size());
         std::memcpy(argument, &size, sizeof size);
         return 0;
     }

@@ -16,7 +16,8 @@ namespace {
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: qavel-sim-run [--log FILE] [--escape-at MS] [--close-at MS] SCENARIO\n");
+    std::fprintf(stderr,
+                 "usage: qavel-sim-run [--log FILE] [--escape-at MS] [--close-at MS] SCENARIO\n");
     return 2;
 }
 

@@ -19,7 +19,8 @@ extern "C" {
 namespace {
 
 // The interface class identifier the HID class driver reports.
-constexpr GUID kHidGuid = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+constexpr GUID kHidGuid = {
+    0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 constexpr std::uint32_t kPreparsedMagic = 0x51504844;  // "DHPQ"
 
 // The program opens interface paths with the real CreateFileA, so every simulated interface is a
@@ -56,13 +57,14 @@ std::string WindowsPath(const std::string& path)
         return path;
     }
     using ToDos = WCHAR* (*)(const char*);
-    auto toDos = reinterpret_cast<ToDos>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name")));
+    auto toDos = reinterpret_cast<ToDos>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name")));
     if (toDos != nullptr) {
         WCHAR* wide = toDos(path.c_str());
         if (wide != nullptr) {
             char narrow[MAX_PATH * 4];
-            const int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr);
+            const int n =
+                WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr);
             HeapFree(GetProcessHeap(), 0, wide);
             if (n > 0) {
                 return narrow;
@@ -71,7 +73,8 @@ std::string WindowsPath(const std::string& path)
     }
     std::string dos = "Z:" + path;
     for (char& c : dos) {
-        if (c == '/') c = '\\';
+        if (c == '/')
+            c = '\\';
     }
     return dos;
 }
@@ -170,7 +173,8 @@ int DeviceOf(HANDLE handle)
 {
     Simulator& s = Sim();
     BY_HANDLE_FILE_INFORMATION info;
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+        !GetFileInformationByHandle(handle, &info)) {
         return -1;
     }
     for (std::size_t i = 0; i < s.interfaces.size(); ++i) {
@@ -319,7 +323,8 @@ BOOLEAN NTAPI HidD_SetFeature(HANDLE device, PVOID buffer, ULONG length)
     if (index < 0 || buffer == nullptr || length == 0) {
         return FALSE;
     }
-    if (!SimSetFeature(Sim().sim, index, static_cast<const std::uint8_t*>(buffer), length, NowMs())) {
+    if (!SimSetFeature(Sim().sim, index, static_cast<const std::uint8_t*>(buffer), length,
+                       NowMs())) {
         SetLastError(ERROR_GEN_FAILURE);
         return FALSE;
     }

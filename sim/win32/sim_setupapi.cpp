@@ -18,7 +18,8 @@ __declspec(dllimport) BOOL QavelSimInterfacePath(int index, char* buffer, DWORD 
 
 namespace {
 
-constexpr GUID kHidGuid = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+constexpr GUID kHidGuid = {
+    0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 constexpr std::uint32_t kSetMagic = 0x51534554;
 
 // A snapshot of the interfaces present when the set was made, like the real device set.
@@ -98,8 +99,8 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(HDEVINFO handle, PSP_DEVICE_INTERFA
         return FALSE;
     }
     const std::string& path = set->paths[data->Reserved - 1];
-    const DWORD required =
-        static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1);
+    const DWORD required = static_cast<DWORD>(
+        offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1);
     if (requiredSize != nullptr) {
         *requiredSize = required;
     }

@@ -22,7 +22,8 @@ void ShowTarget(CalibrationHost* host, const TargetPosition& target, std::uint32
 {
     // The colour must be in place before the message whose repaint uses it.
     targetColor.store(color);
-    host->showTarget(host, std::bit_cast<std::uint32_t>(target.x), std::bit_cast<std::uint32_t>(target.y));
+    host->showTarget(host, std::bit_cast<std::uint32_t>(target.x),
+                     std::bit_cast<std::uint32_t>(target.y));
 }
 
 // Shows target n (0-based) green, waits for its touch, then beeps and shows it red.

@@ -76,10 +76,12 @@ Point CornerPoint(OrientationRow::Corner corner, const Point pts[3])
     case OrientationRow::P2: return pts[1];
     case OrientationRow::P3: return pts[2];
     case OrientationRow::MinCorner:
-        return {pts[0].x < pts[1].x ? pts[0].x : pts[1].x, pts[0].y < pts[1].y ? pts[0].y : pts[1].y};
+        return {pts[0].x < pts[1].x ? pts[0].x : pts[1].x,
+                pts[0].y < pts[1].y ? pts[0].y : pts[1].y};
     case OrientationRow::MaxCorner:
     default:
-        return {pts[0].x > pts[1].x ? pts[0].x : pts[1].x, pts[0].y > pts[1].y ? pts[0].y : pts[1].y};
+        return {pts[0].x > pts[1].x ? pts[0].x : pts[1].x,
+                pts[0].y > pts[1].y ? pts[0].y : pts[1].y};
     }
 }
 
@@ -102,7 +104,8 @@ bool Predict(std::int32_t s, std::int64_t low, std::int64_t high, std::int32_t* 
         return false;
     }
     const std::int64_t value = ((s - low) * 4095 / 2) / span;
-    if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max()) {
+    if (value < std::numeric_limits<std::int32_t>::min() ||
+        value > std::numeric_limits<std::int32_t>::max()) {
         return false;
     }
     *out = static_cast<std::int32_t>(value);
@@ -126,8 +129,8 @@ void DeriveThirdPoint(ControllerSession* session)
     ++session->pointCount;
 }
 
-void CorrectByGrid(std::int32_t x, std::int32_t y, const LinearizationGrid& grid, std::int32_t* outX,
-                   std::int32_t* outY)
+void CorrectByGrid(std::int32_t x, std::int32_t y, const LinearizationGrid& grid,
+                   std::int32_t* outX, std::int32_t* outY)
 {
     int i = 0;
     int j = 0;

@@ -22,8 +22,8 @@ struct CalibrationLimits {
 void DeriveThirdPoint(ControllerSession* session);
 
 // Corrects a point on the output scale by the grid's bilinear offsets, truncated toward zero.
-void CorrectByGrid(std::int32_t x, std::int32_t y, const LinearizationGrid& grid, std::int32_t* outX,
-                   std::int32_t* outY);
+void CorrectByGrid(std::int32_t x, std::int32_t y, const LinearizationGrid& grid,
+                   std::int32_t* outX, std::int32_t* outY);
 
 // Orientation, limits by iteration, and clamping, from three points; false when they admit none.
 bool ComputeCalibrationLimits(const std::int32_t x[3], const std::int32_t y[3],

@@ -69,7 +69,7 @@ bool StoreCalibrationPage(ControllerSession* session, const CalibrationLimits& l
 
 bool ClearLinearizationPage(ControllerSession* session)
 {
-    std::uint8_t clear[kPageReportLength] = {kPageReport, 1, 0, 0, kLinearizationPage, 0,
-                                             kLinearizationPageLength, 0};
+    std::uint8_t clear[kPageReportLength] = {
+        kPageReport, 1, 0, 0, kLinearizationPage, 0, kLinearizationPageLength, 0};
     return SetFeatureRetry(session, clear, kPageReportLength);
 }

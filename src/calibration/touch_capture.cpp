@@ -16,7 +16,8 @@ constexpr std::int32_t kMaxSpread = 60;
 
 std::int32_t SignExtend12(std::uint32_t value)
 {
-    return (value & 0x800) != 0 ? static_cast<std::int32_t>(value) - 4096 : static_cast<std::int32_t>(value);
+    return (value & 0x800) != 0 ? static_cast<std::int32_t>(value) - 4096
+                                : static_cast<std::int32_t>(value);
 }
 
 bool AbortSeen()

@@ -21,8 +21,14 @@ constexpr std::uint8_t kFrameStart = 0x01;
 constexpr std::uint8_t kFrameEnd = 0x0D;
 constexpr std::uint32_t kPollPauseMs = 100;
 
-const char kStartCommand[] = "\x01" "CX" "\x0D";
-const char kSaveCommand[] = "\x01" "R" "\x0D";
+const char kStartCommand[] =
+    "\x01"
+    "CX"
+    "\x0D";
+const char kSaveCommand[] =
+    "\x01"
+    "R"
+    "\x0D";
 
 // Finds the first frame (a body of at least one byte) in payload positions below bound.
 bool FindFrame(const std::uint8_t* payload, std::uint32_t bound, std::uint32_t* start,
@@ -117,7 +123,8 @@ bool ReadAsciiReply(ControllerSession* session, std::uint8_t* out, std::uint32_t
     for (;;) {
         std::uint8_t report[kAsciiReportLength] = {};
         report[0] = kAsciiReport;
-        if (GetFeatureRetry(session, report, kAsciiReportLength) && ExtractAsciiFrame(report, capacity, out)) {
+        if (GetFeatureRetry(session, report, kAsciiReportLength) &&
+            ExtractAsciiFrame(report, capacity, out)) {
             return true;
         }
         if (CalendarSeconds() - startSeconds >= limitSeconds) {

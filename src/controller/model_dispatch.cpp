@@ -25,15 +25,11 @@ bool BeginCalibration(ControllerSession* session)
 {
     switch (session->productId) {
     case kModelStatus0003:
-    case kModelStatus0400:
-        return SendStartCommand(session);
+    case kModelStatus0400: return SendStartCommand(session);
     case kModelRaw0100:
-    case kModelRaw0102:
-        return SendModeCommand(session, ModeBeginCalibration);
-    case kModelAscii0300:
-        return StartAsciiCalibration(session);
-    default:
-        return false;
+    case kModelRaw0102: return SendModeCommand(session, ModeBeginCalibration);
+    case kModelAscii0300: return StartAsciiCalibration(session);
+    default: return false;
     }
 }
 
@@ -41,15 +37,11 @@ bool CaptureTouch(ControllerSession* session, int targetNumber)
 {
     switch (session->productId) {
     case kModelStatus0003:
-    case kModelStatus0400:
-        return WaitControllerStatus(session, targetNumber) != 0;
+    case kModelStatus0400: return WaitControllerStatus(session, targetNumber) != 0;
     case kModelRaw0100:
-    case kModelRaw0102:
-        return CaptureRawTouch(session) != 0;
-    case kModelAscii0300:
-        return WaitAsciiTouch(session);
-    default:
-        return false;
+    case kModelRaw0102: return CaptureRawTouch(session) != 0;
+    case kModelAscii0300: return WaitAsciiTouch(session);
+    default: return false;
     }
 }
 

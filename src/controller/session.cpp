@@ -12,10 +12,8 @@ bool IsSupportedProduct(std::uint32_t productId)
     case kModelRaw0100:
     case kModelRaw0102:
     case kModelAscii0300:
-    case kModelStatus0400:
-        return true;
-    default:
-        return false;
+    case kModelStatus0400: return true;
+    default: return false;
     }
 }
 
@@ -42,8 +40,8 @@ bool FindController(ControllerSession* session)
         }
         std::uint16_t vendor = 0;
         std::uint16_t product = 0;
-        bool qualifies = HidGetIds(session->device, &vendor, &product) && vendor == kQavelVendorId &&
-                         IsSupportedProduct(product);
+        bool qualifies = HidGetIds(session->device, &vendor, &product) &&
+                         vendor == kQavelVendorId && IsSupportedProduct(product);
         if (qualifies) {
             session->productId = product;
             qualifies = HidDeclaresFeatureValues(session->device);

@@ -10,7 +10,8 @@
 
 namespace {
 
-std::array<std::uint8_t, 64> ReadReport(std::uint8_t length, std::initializer_list<std::uint8_t> payload)
+std::array<std::uint8_t, 64> ReadReport(std::uint8_t length,
+                                        std::initializer_list<std::uint8_t> payload)
 {
     std::array<std::uint8_t, 64> report{};
     report[0] = 9;
@@ -113,7 +114,8 @@ TEST_F(AsciiTunnel, StartIsAcceptedOnlyWithTheBodyZero)
     Start("ascii-start after=4\n");
     EXPECT_TRUE(StartAsciiCalibration(session));
     const auto transfers = Transfers(world);
-    EXPECT_EQ(transfers.front().rfind("set 09 64 ok 09 0a 04 00 00 00 00 00 01 43 58 0d 00", 0), 0u);
+    EXPECT_EQ(transfers.front().rfind("set 09 64 ok 09 0a 04 00 00 00 00 00 01 43 58 0d 00", 0),
+              0u);
     EXPECT_EQ(Matching(transfers, "get 09").size(), 5u) << "four empty polls, then the reply";
     Finish();
 
@@ -172,8 +174,10 @@ TEST_F(AsciiTunnel, ATouchMessageAndAFailedWaitThatSavesFirst)
     EXPECT_FALSE(WaitAsciiTouch(session));
     const auto events = RecordedEvents();
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_NE(events[0].find("notice \"HID CALIBRATION WARNING\" \"Saving data - please do not touch the screen\""),
-              std::string::npos);
+    EXPECT_NE(
+        events[0].find(
+            "notice \"HID CALIBRATION WARNING\" \"Saving data - please do not touch the screen\""),
+        std::string::npos);
     EXPECT_NE(events[1].find("notice closed"), std::string::npos);
     const auto sets = Matching(Transfers(world), "set 09");
     ASSERT_EQ(sets.size(), 2u);

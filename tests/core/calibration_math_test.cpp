@@ -37,8 +37,8 @@ Points WithDerivedThird(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::
     return {{session.x[0], session.x[1], session.x[2]}, {session.y[0], session.y[1], session.y[2]}};
 }
 
-void ExpectLimits(const CalibrationLimits& l, std::int32_t xLow, std::int32_t xHigh, std::int32_t yLow,
-                  std::int32_t yHigh, std::uint8_t orientation)
+void ExpectLimits(const CalibrationLimits& l, std::int32_t xLow, std::int32_t xHigh,
+                  std::int32_t yLow, std::int32_t yHigh, std::uint8_t orientation)
 {
     EXPECT_EQ(l.xLow, xLow);
     EXPECT_EQ(l.xHigh, xHigh);
@@ -198,8 +198,8 @@ namespace {
 
 class CalibrationStore : public SessionTest {
 protected:
-    ControllerSession* Open(const std::string& scenario, std::int32_t x1, std::int32_t y1, std::int32_t x2,
-                            std::int32_t y2)
+    ControllerSession* Open(const std::string& scenario, std::int32_t x1, std::int32_t y1,
+                            std::int32_t x2, std::int32_t y2)
     {
         Start(scenario);
         if (session != nullptr) {
@@ -217,7 +217,8 @@ protected:
 TEST_F(CalibrationStore, GridFromTheControllerAndEveryOtherByteKept)
 {
     ASSERT_NE(Open("device 0596:0102\nlinearization fill 10 -3\n"
-                   "calibration-page 11 12 13 14 15 16 17 18 19 1a 1b 1c 1d 1e 1f 20 21 22 23 24 25 26 27 28 29 2a\n",
+                   "calibration-page 11 12 13 14 15 16 17 18 19 1a 1b 1c 1d 1e 1f 20 21 22 23 24 "
+                   "25 26 27 28 29 2a\n",
                    -1400, -1450, 1500, 1380),
               nullptr);
     ASSERT_NE(ComputeAndStoreCalibration(session), 0);
@@ -260,7 +261,8 @@ TEST_F(CalibrationStore, AFailedGridClearIsAFailureAfterTheStore)
 {
     ASSERT_NE(Open("device 0596:0100\nrefuse set 5 from=2\n", -1536, -1536, 1536, 1536), nullptr);
     EXPECT_EQ(ComputeAndStoreCalibration(session), 0);
-    EXPECT_EQ(Matching(Transfers(world), "set 05 72 ok").size(), 1u) << "the calibration page was stored";
+    EXPECT_EQ(Matching(Transfers(world), "set 05 72 ok").size(), 1u)
+        << "the calibration page was stored";
     EXPECT_EQ(SimPage(world.sim, 1)[0], 0x00);
     EXPECT_EQ(SimPage(world.sim, 1)[1], 0x01);
 }

@@ -10,7 +10,10 @@ namespace {
 
 class Controller : public ::testing::Test {
 protected:
-    void TearDown() override { EndWorld(&world); }
+    void TearDown() override
+    {
+        EndWorld(&world);
+    }
     SimWorld world;
 };
 

@@ -35,7 +35,10 @@ TEST(StringTable, HoldsEveryMessageVerbatim)
 
 class Program : public ::testing::Test {
 protected:
-    void TearDown() override { EndWorld(&world); }
+    void TearDown() override
+    {
+        EndWorld(&world);
+    }
     SimWorld world;
 };
 
@@ -44,7 +47,8 @@ TEST_F(Program, NoControllerShowsOnlyItsMessage)
     world = StartWorld("device 0596:0101\n");
     EXPECT_EQ(RunProgram(), 0);
     EXPECT_EQ(RecordedMessages(),
-              std::vector<std::string>({"message error \"Error\" \"Cannot find Qavel touch controller.\""}));
+              std::vector<std::string>(
+                  {"message error \"Error\" \"Cannot find Qavel touch controller.\""}));
     EXPECT_FALSE(CalibrationWindowEverCreated());
 }
 
@@ -54,7 +58,8 @@ TEST_F(Program, AWindowThatCannotBeCreatedMeansCannotStart)
     options.failWindow = true;
     world = StartWorld("device 0596:0102\n", options);
     EXPECT_EQ(RunProgram(), 0);
-    EXPECT_EQ(RecordedMessages(), std::vector<std::string>({"message error \"Error\" \"Cannot start calibration.\""}));
+    EXPECT_EQ(RecordedMessages(),
+              std::vector<std::string>({"message error \"Error\" \"Cannot start calibration.\""}));
     EXPECT_TRUE(RecordedEvents().empty()) << "no window, nothing destroyed";
     EXPECT_EQ(Transfers(world), std::vector<std::string>({"set 03 8 ok 03 05 00 00 07 00 00 00"}))
         << "the controller is still closed properly";

@@ -53,7 +53,8 @@ TEST(TargetGeometry, NothingButWhiteWithoutAVisibleTarget)
 {
     TargetGeometry g{};
     EXPECT_FALSE(ComputeTargetGeometry(1024, 768, -1.0f, 0.5f, &g)) << "targetX -1 means no target";
-    EXPECT_FALSE(ComputeTargetGeometry(1024, 0, 0.5f, 0.5f, &g)) << "zero height gives an empty box";
+    EXPECT_FALSE(ComputeTargetGeometry(1024, 0, 0.5f, 0.5f, &g))
+        << "zero height gives an empty box";
     // targetY -1 puts the centre at twice the height, below the client area.
     EXPECT_FALSE(ComputeTargetGeometry(1024, 768, 0.5f, -1.0f, &g));
     EXPECT_FALSE(ComputeTargetGeometry(1024, 768, 3.0f, 0.5f, &g));

@@ -39,7 +39,10 @@ protected:
     void Start(const std::string& scenarioText, std::int64_t calendarOffsetMs = 0);
     // Closes the session and ends the world, so that a test can start another.
     void Finish();
-    void TearDown() override { Finish(); }
+    void TearDown() override
+    {
+        Finish();
+    }
 
     SimWorld world;
     ControllerSession* session = nullptr;

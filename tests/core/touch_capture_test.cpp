@@ -41,8 +41,14 @@ TEST(RawReport, TwelveBitFieldsAreTwosComplement)
 
 class RawCapture : public SessionTest {
 protected:
-    void Start(const std::string& touches) { SessionTest::Start("device 0596:0102\n" + touches); }
-    int Beeps() const { return static_cast<int>(Matching(StripTimes(RecordedEvents()), "beep").size()); }
+    void Start(const std::string& touches)
+    {
+        SessionTest::Start("device 0596:0102\n" + touches);
+    }
+    int Beeps() const
+    {
+        return static_cast<int>(Matching(StripTimes(RecordedEvents()), "beep").size());
+    }
     static std::vector<std::string> StripTimes(const std::vector<std::string>& lines)
     {
         std::vector<std::string> out;

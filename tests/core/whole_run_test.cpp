@@ -9,9 +9,9 @@
 namespace {
 
 struct RunOutcome {
-    std::vector<std::string> events;    // "<ms> ..." lines
-    std::vector<std::string> messages;  // "message ..." lines
-    std::vector<std::string> transfers; // transcript lines without times
+    std::vector<std::string> events;     // "<ms> ..." lines
+    std::vector<std::string> messages;   // "message ..." lines
+    std::vector<std::string> transfers;  // transcript lines without times
 };
 
 // The whole program, entry to outcome message, with Esc pressed at escapeAtMs (0: never).
@@ -46,8 +46,10 @@ std::vector<std::string> Visible(const std::vector<std::string>& events)
     return out;
 }
 
-const std::string kSuccess = "message information \"Calibration\" \"Calibration completed successfully.\"";
-const std::string kAbort = "message information \"Calibration\" \"Calibration terminated by user.\"";
+const std::string kSuccess =
+    "message information \"Calibration\" \"Calibration completed successfully.\"";
+const std::string kAbort =
+    "message information \"Calibration\" \"Calibration terminated by user.\"";
 const std::string kInvalid = "message error \"Error\" \"Invalid touch.\"";
 
 TEST(WholeRun, Model0102TwoTargetsThenTheStoredPage)
@@ -55,8 +57,9 @@ TEST(WholeRun, Model0102TwoTargetsThenTheStoredPage)
     const RunOutcome run = RunWhole("device 0596:0102\ntouch -1536 -1536\ntouch 1536 1536\n");
     EXPECT_EQ(run.messages, std::vector<std::string>({kSuccess}));
     EXPECT_EQ(Visible(run.events),
-              std::vector<std::string>({"target 0.125 0.125 green", "beep", "beep", "target 0.125 0.125 red",
-                                        "target 0.875 0.875 green", "beep", "beep", "target 0.875 0.875 red"}))
+              std::vector<std::string>({"target 0.125 0.125 green", "beep", "beep",
+                                        "target 0.125 0.125 red", "target 0.875 0.875 green",
+                                        "beep", "beep", "target 0.875 0.875 red"}))
         << "one beep from the capture at 32 samples, one from the sequence; no third target";
 
     const std::vector<std::string>& t = run.transfers;
@@ -66,14 +69,16 @@ TEST(WholeRun, Model0102TwoTargetsThenTheStoredPage)
     ASSERT_EQ(pageWrites.size(), 1u);
     EXPECT_EQ(pageWrites[0].substr(37, 24), "00 01 07 fe 00 01 07 fe ") << pageWrites[0];
     EXPECT_EQ(pageWrites[0].substr(13 + 28 * 3, 2), "00") << "orientation byte";
-    EXPECT_EQ(Matching(t, "set 03 8 ok 03 02 00 00 02 00 32 00").size(), 1u) << "grid page read first";
+    EXPECT_EQ(Matching(t, "set 03 8 ok 03 02 00 00 02 00 32 00").size(), 1u)
+        << "grid page read first";
     EXPECT_EQ(t[t.size() - 2], "set 03 8 ok 03 05 00 00 07 00 00 00") << "finish";
     EXPECT_EQ(t.back(), "set 03 8 ok 03 05 00 00 07 00 00 00") << "and once more at close";
 }
 
 TEST(WholeRun, PausesAfterTakenTargets)
 {
-    const RunOutcome run = RunWhole("device 0596:0100\ntouch -1536 -1536\ntouch 1536 1536\ntouch -1536 1536\n");
+    const RunOutcome run =
+        RunWhole("device 0596:0100\ntouch -1536 -1536\ntouch 1536 1536\ntouch -1536 1536\n");
     EXPECT_EQ(run.messages, std::vector<std::string>({kSuccess}));
     std::vector<std::uint64_t> green;
     std::vector<std::uint64_t> red;
@@ -112,7 +117,8 @@ TEST(WholeRun, EscapeWhileATargetWaitsIsAUserAbort)
     const RunOutcome second = RunWhole("device 0596:0003\nstatus-touch\n", 6000);
     EXPECT_EQ(second.messages, std::vector<std::string>({kAbort}));
     EXPECT_EQ(Visible(second.events).back(), "target 0.875 0.875 green");
-    EXPECT_EQ(second.transfers.back(), "set 10 8 ok 10 12 01 00 00 00 00 00") << "an aborted run is stopped";
+    EXPECT_EQ(second.transfers.back(), "set 10 8 ok 10 12 01 00 00 00 00 00")
+        << "an aborted run is stopped";
 
     const RunOutcome ascii = RunWhole("device 0596:0300\nascii-touch\n", 9000);
     EXPECT_EQ(ascii.messages, std::vector<std::string>({kAbort}));
@@ -122,7 +128,8 @@ TEST(WholeRun, EscapeWhileAnyOfTheThreeTargetsWaits)
 {
     // Model 0x0100 with long rests: target n is waiting at about 1 s + 4 s (n - 1).
     const std::string scenario =
-        "device 0596:0100\ntouch -1536 -1536 rest=10\ntouch 1536 1536 rest=10\ntouch -1536 1536 rest=40\n";
+        "device 0596:0100\ntouch -1536 -1536 rest=10\ntouch 1536 1536 rest=10\ntouch -1536 1536 "
+        "rest=40\n";
     const RunOutcome probe = RunWhole(scenario);
     ASSERT_EQ(probe.messages, std::vector<std::string>({kSuccess}));
     std::vector<std::uint64_t> green;
@@ -151,10 +158,13 @@ TEST(WholeRun, EscapeDuringTheStartStillShowsTheFirstTarget)
 TEST(WholeRun, OnlyAnInvalidTouchTurnsIntoAnAbort)
 {
     const RunOutcome prepare = RunWhole("device 0596:0300\nrefuse set 3\n", 300);
-    EXPECT_EQ(prepare.messages, std::vector<std::string>({"message error \"Error\" \"Cannot open touch screen driver.\""}));
+    EXPECT_EQ(
+        prepare.messages,
+        std::vector<std::string>({"message error \"Error\" \"Cannot open touch screen driver.\""}));
     const RunOutcome start = RunWhole("device 0596:0003\nrefuse set 16\n", 300);
     EXPECT_EQ(start.messages,
-              std::vector<std::string>({"message error \"Error\" \"Cannot write to touch screen controller.\""}));
+              std::vector<std::string>(
+                  {"message error \"Error\" \"Cannot write to touch screen controller.\""}));
 }
 
 TEST(WholeRun, EscapeAfterTheLastTouchKeepsTheSuccess)
@@ -162,7 +172,8 @@ TEST(WholeRun, EscapeAfterTheLastTouchKeepsTheSuccess)
     // The second touch ends near 5.5 s; the page is stored afterwards.
     const RunOutcome probe = RunWhole("device 0596:0102\ntouch -1536 -1536\ntouch 1536 1536\n");
     const std::uint64_t lastRed = TimeOf(probe.events[probe.events.size() - 2]);
-    const RunOutcome run = RunWhole("device 0596:0102\ntouch -1536 -1536\ntouch 1536 1536\n", lastRed + 100);
+    const RunOutcome run =
+        RunWhole("device 0596:0102\ntouch -1536 -1536\ntouch 1536 1536\n", lastRed + 100);
     EXPECT_EQ(run.messages, std::vector<std::string>({kSuccess}));
 }
 
@@ -170,14 +181,17 @@ TEST(WholeRun, FailureRowsOfTheSequence)
 {
     // Prepare refused: model 0x0300 says nothing more, not even when closed.
     const RunOutcome prepare = RunWhole("device 0596:0300\nrefuse set 3\n");
-    EXPECT_EQ(prepare.messages, std::vector<std::string>({"message error \"Error\" \"Cannot open touch screen driver.\""}));
+    EXPECT_EQ(
+        prepare.messages,
+        std::vector<std::string>({"message error \"Error\" \"Cannot open touch screen driver.\""}));
     EXPECT_TRUE(Visible(prepare.events).empty());
     EXPECT_EQ(prepare.transfers.size(), 10u);
 
     // Start refused: no target, but finish (the stop report) still follows.
     const RunOutcome start = RunWhole("device 0596:0003\nrefuse set 16 times=10\n");
     EXPECT_EQ(start.messages,
-              std::vector<std::string>({"message error \"Error\" \"Cannot write to touch screen controller.\""}));
+              std::vector<std::string>(
+                  {"message error \"Error\" \"Cannot write to touch screen controller.\""}));
     EXPECT_TRUE(Visible(start.events).empty());
     EXPECT_EQ(start.transfers.back(), "set 10 8 ok 10 12 01 00 00 00 00 00");
 
@@ -190,7 +204,8 @@ TEST(WholeRun, FailureRowsOfTheSequence)
     EXPECT_EQ(compute.messages, std::vector<std::string>({kInvalid}));
     EXPECT_TRUE(Matching(compute.transfers, "set 05").empty()) << "nothing is written";
 
-    const RunOutcome store = RunWhole("device 0596:0102\ntouch -1536 -1536\ntouch 1536 1536\nrefuse set 5\n");
+    const RunOutcome store =
+        RunWhole("device 0596:0102\ntouch -1536 -1536\ntouch 1536 1536\nrefuse set 5\n");
     EXPECT_EQ(store.messages, std::vector<std::string>({kInvalid}));
 }
 
@@ -210,7 +225,8 @@ TEST(WholeRun, Model0300SavesUnderTheNoticeAndTwiceAfterAFailedTouch)
     const auto visible = Visible(failed.events);
     EXPECT_EQ(Matching(visible, "notice \"HID CALIBRATION WARNING\"").size(), 2u);
     EXPECT_EQ(Matching(visible, "notice closed").size(), 2u);
-    EXPECT_EQ(Matching(failed.transfers, "set 09 64 ok 09 0a 03 00 00 00 00 00 01 52 0d").size(), 2u);
+    EXPECT_EQ(Matching(failed.transfers, "set 09 64 ok 09 0a 03 00 00 00 00 00 01 52 0d").size(),
+              2u);
 }
 
 TEST(WholeRun, StatusModelsSendNothingMoreAfterSuccess)
@@ -222,7 +238,8 @@ TEST(WholeRun, StatusModelsSendNothingMoreAfterSuccess)
     const RunOutcome run400 = RunWhole("device 0596:0400\nstatus-touch\nstatus-touch\n");
     EXPECT_EQ(run400.messages, std::vector<std::string>({kSuccess}));
     const auto sets = Matching(run400.transfers, "set");
-    EXPECT_EQ(sets, std::vector<std::string>({"set 03 8 ok 03 04 01 00 00 00 00 00", "set 03 8 ok 03 05 00 00 07 00 00 00"}));
+    EXPECT_EQ(sets, std::vector<std::string>({"set 03 8 ok 03 04 01 00 00 00 00 00",
+                                              "set 03 8 ok 03 05 00 00 07 00 00 00"}));
 }
 
 }  // namespace

@@ -20,8 +20,8 @@ TEST(HidHidraw, ListsInNumericOrderAndReadsEachInterface)
         std::uint16_t product;
         bool featureValues;
     };
-    const Expected expected[] = {{0x0596, 0x0102, true}, {0x0596, 0x0100, false},
-                                 {0xFFFF, 0x8001, true}};
+    const Expected expected[] = {
+        {0x0596, 0x0102, true}, {0x0596, 0x0100, false}, {0xFFFF, 0x8001, true}};
     for (int i = 0; i < 3; ++i) {
         HidHandle device = HidOpen(paths[i]);
         ASSERT_TRUE(HidIsOpen(device)) << paths[i];

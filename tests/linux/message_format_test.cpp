@@ -6,8 +6,8 @@
 
 TEST(MessageFormat, TableTextsPassUnchanged)
 {
-    for (const char* text : {TEXT_USER_ABORT, TEXT_SUCCESS, TEXT_NO_CONTROLLER, TEXT_CANNOT_WRITE,
-                             NOTICE_TEXT}) {
+    for (const char* text :
+         {TEXT_USER_ABORT, TEXT_SUCCESS, TEXT_NO_CONTROLLER, TEXT_CANNOT_WRITE, NOTICE_TEXT}) {
         std::string out;
         ASSERT_TRUE(FormatMessageText(text, &out));
         EXPECT_EQ(text, out);

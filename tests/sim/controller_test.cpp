@@ -50,7 +50,8 @@ struct Rig {
     bool Set(Bytes report, int device = 0)
     {
         now += 100;
-        return SimSetFeature(sim, device, report.data(), static_cast<std::uint32_t>(report.size()), now);
+        return SimSetFeature(sim, device, report.data(), static_cast<std::uint32_t>(report.size()),
+                             now);
     }
     // A read of `length` bytes of report `id`; empty when the read failed.
     Bytes Get(std::uint8_t id, std::size_t length, int device = 0)
@@ -58,7 +59,8 @@ struct Rig {
         Bytes b(length, 0);
         b[0] = id;
         now += 100;
-        if (!SimGetFeature(sim, device, b.data(), static_cast<std::uint32_t>(length), now)) return {};
+        if (!SimGetFeature(sim, device, b.data(), static_cast<std::uint32_t>(length), now))
+            return {};
         return b;
     }
     std::vector<std::string> Transcript() const
@@ -157,7 +159,8 @@ TEST(RawTouchScript, RestThenSamplesWithJitterThenLiftThenReleased)
     // Sample k lies at offset ((k mod 3) - 1) * 3 on both axes; the fifth is the lift.
     const int offsets[5] = {-3, 0, 3, -3, 0};
     std::vector<Decoded> seen;
-    for (int i = 0; i < 3; ++i) seen.push_back(Decode(rig.Get(8, 8)));
+    for (int i = 0; i < 3; ++i)
+        seen.push_back(Decode(rig.Get(8, 8)));
     ASSERT_TRUE(seen[0].present1 && seen[0].present2 && seen[1].present1 && seen[1].present2);
     EXPECT_TRUE(seen[2].present1);
     EXPECT_FALSE(seen[2].present2) << "the lift sample ends the report";
@@ -172,14 +175,16 @@ TEST(RawTouchScript, RestThenSamplesWithJitterThenLiftThenReleased)
             EXPECT_EQ(touching, k != 4) << "sample " << k;
         }
     }
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(rig.Get(8, 8), (Bytes{8, 0, 0, 0, 0, 0, 0, 0}));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(rig.Get(8, 8), (Bytes{8, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST(RawTouchScript, OneSamplePerReportClampedAtTheEdgesAndTouchesInOrder)
 {
-    Rig rig("device 0596:0100\n"
-            "touch 2047 -2048 samples=3 jitter=10 per-report=1 rest=0\n"
-            "touch 5 6 samples=1\n");
+    Rig rig(
+        "device 0596:0100\n"
+        "touch 2047 -2048 samples=3 jitter=10 per-report=1 rest=0\n"
+        "touch 5 6 samples=1\n");
     Decoded a = Decode(rig.Get(8, 8));
     EXPECT_EQ(a.x1, 2037);
     EXPECT_EQ(a.y1, -2048);
@@ -238,7 +243,8 @@ TEST(RawTouchScript, PointerFromAnotherThreadNeverTearsAReport)
     // The adapters may feed the pointer from a thread of their own while the program polls.
     Rig rig("device 0596:0100\ntouch-from pointer\n");
     std::thread feeder([&rig] {
-        for (int i = 0; i < 2000; ++i) SimPointer(rig.sim, i % 2 == 0, i % 2 == 0 ? 100 : -100, 7);
+        for (int i = 0; i < 2000; ++i)
+            SimPointer(rig.sim, i % 2 == 0, i % 2 == 0 ? 100 : -100, 7);
     });
     for (int i = 0; i < 2000; ++i) {
         Decoded d = Decode(rig.Get(8, 8));
@@ -280,7 +286,8 @@ TEST(ScreenMapping, EdgesMapToPlusMinus1900WithYUpward)
 TEST(Pages, ReadReturnsSelectedPageWithHeaderDataAndFill)
 {
     std::string page = "calibration-page";
-    for (int i = 0; i < 26; ++i) page += " " + std::to_string(10 + i);  // hex 0x10.. 0x35
+    for (int i = 0; i < 26; ++i)
+        page += " " + std::to_string(10 + i);  // hex 0x10.. 0x35
     Rig rig("device 0596:0102\nlinearization fill 10 -3\n" + page + "\n");
     EXPECT_TRUE(rig.Get(5, 72).empty()) << "nothing selected yet";
 
@@ -300,7 +307,8 @@ TEST(Pages, ReadReturnsSelectedPageWithHeaderDataAndFill)
     EXPECT_EQ(Bytes(cal.begin(), cal.begin() + 8), (Bytes{5, 1, 0, 0, 1, 0, 26, 0}));
     EXPECT_EQ(cal[8], 0x10);
     EXPECT_EQ(cal[33], 0x35);
-    for (int i = 34; i < 72; ++i) EXPECT_NE(cal[i], 0) << i;
+    for (int i = 34; i < 72; ++i)
+        EXPECT_NE(cal[i], 0) << i;
     EXPECT_EQ(SimPageReport(rig.sim, 1), cal);
 }
 
@@ -353,8 +361,9 @@ TEST(Pages, UnknownPagesAndMismatchedLengthsAreRefused)
 
 TEST(Models, EachModelHasOnlyItsReportsAtTheirLengths)
 {
-    Rig rig("device 0596:0003\ndevice 0596:0100\ndevice 0596:0300\ndevice 0596:0400\n"
-            "device 0596:0200\ndevice 1234:0100\ndevice 0596:0102 nofeatures\n");
+    Rig rig(
+        "device 0596:0003\ndevice 0596:0100\ndevice 0596:0300\ndevice 0596:0400\n"
+        "device 0596:0200\ndevice 1234:0100\ndevice 0596:0102 nofeatures\n");
     // 0x0003: report 0x10 and 0x80 only.
     EXPECT_FALSE(rig.Set(Command3(5, 0, 5, 0), 0));
     EXPECT_TRUE(rig.Set({0x10, 0x11, 1, 0, 0, 0, 0, 0}, 0));
@@ -408,7 +417,8 @@ TEST(StatusProgress, Model0003FollowsStartPollsAndStop)
     EXPECT_EQ(progress(), 0) << "before the start";
     ASSERT_TRUE(rig.Set({0x10, 0x11, 1, 0, 0, 0, 0, 0}));
     std::vector<int> seen;
-    for (int i = 0; i < 9; ++i) seen.push_back(progress());
+    for (int i = 0; i < 9; ++i)
+        seen.push_back(progress());
     // Three polls see 1, the fourth the first acceptance; one more poll, then the second.
     EXPECT_EQ(seen, (std::vector<int>{1, 1, 1, 2, 2, 3, 3, 3, 3}));
     ASSERT_TRUE(rig.Set({0x10, 0x12, 1, 0, 0, 0, 0, 0}));
@@ -425,7 +435,8 @@ TEST(StatusProgress, Model0400StartsWithReport3AndCountsOnlyDeliveredPolls)
     ASSERT_TRUE(rig.Set(Command3(4, 1, 0, 0)));
     // Refused polls never reach the controller and do not count.
     std::vector<int> seen;
-    for (int i = 0; i < 6; ++i) seen.push_back(progress());
+    for (int i = 0; i < 6; ++i)
+        seen.push_back(progress());
     EXPECT_EQ(seen, (std::vector<int>{1, -1, -1, 1, 2, 2}));
     ASSERT_TRUE(rig.Set(Command3(5, 0, 7, 0)));
     EXPECT_EQ(progress(), 0) << "end of calibration";
@@ -459,7 +470,8 @@ Bytes AsciiReport(const Bytes& payload)
 std::string Frame(const Bytes& r)
 {
     EXPECT_EQ(r.size(), 64u);
-    if (r.size() != 64) return "?";
+    if (r.size() != 64)
+        return "?";
     EXPECT_EQ(r[0], 9);
     return std::string(r.begin() + 8, r.begin() + 8 + r[7]);
 }
@@ -471,19 +483,28 @@ TEST(AsciiTunnel, CommandAcrossTwoReportsIsAnsweredAfterTheScriptedPolls)
     ASSERT_TRUE(rig.Set(AsciiReport({0x01, 'C'})));
     EXPECT_EQ(Frame(rig.Get(9, 64)), "") << "half a command is not answered";
     ASSERT_TRUE(rig.Set(AsciiReport({'X', 0x0D})));
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(Frame(rig.Get(9, 64)), "") << "poll " << i;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Frame(rig.Get(9, 64)), "") << "poll " << i;
     Bytes reply = rig.Get(9, 64);
-    EXPECT_EQ(Frame(reply), "\x01" "0\x0D");
+    EXPECT_EQ(Frame(reply),
+              "\x01"
+              "0\x0D");
     EXPECT_EQ(reply[7], 3);
     EXPECT_EQ(Bytes(reply.begin() + 11, reply.end()), Bytes(53, 0));
     // Touch messages count their polls from the frame taken before them.
     EXPECT_EQ(Frame(rig.Get(9, 64)), "");
-    EXPECT_EQ(Frame(rig.Get(9, 64)), "\x01" "1\x0D");
-    EXPECT_EQ(Frame(rig.Get(9, 64)), "\x01" "1\x0D");
+    EXPECT_EQ(Frame(rig.Get(9, 64)),
+              "\x01"
+              "1\x0D");
+    EXPECT_EQ(Frame(rig.Get(9, 64)),
+              "\x01"
+              "1\x0D");
     EXPECT_EQ(Frame(rig.Get(9, 64)), "") << "no more scripted touches";
     // "R" is answered at the next poll.
     ASSERT_TRUE(rig.Set(AsciiReport({0x01, 'R', 0x0D})));
-    EXPECT_EQ(Frame(rig.Get(9, 64)), "\x01" "0\x0D");
+    EXPECT_EQ(Frame(rig.Get(9, 64)),
+              "\x01"
+              "0\x0D");
     EXPECT_EQ(Frame(rig.Get(9, 64)), "");
 }
 
@@ -496,8 +517,11 @@ TEST(AsciiTunnel, DefaultsReplyBodyAndNoTouchesBeforeTheStart)
     ASSERT_TRUE(rig.Set(AsciiReport({'z', 0x01, 0x0D, 0x01, 'C', 'X', 0x0D})));
     EXPECT_EQ(Frame(rig.Get(9, 64)), "");
     EXPECT_EQ(Frame(rig.Get(9, 64)), "");
-    EXPECT_EQ(Frame(rig.Get(9, 64)), "\x01" "E1\x0D");
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(Frame(rig.Get(9, 64)), "") << "refused start, no touches";
+    EXPECT_EQ(Frame(rig.Get(9, 64)),
+              "\x01"
+              "E1\x0D");
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(Frame(rig.Get(9, 64)), "") << "refused start, no touches";
 }
 
 TEST(AsciiTunnel, MalformedReportsAreRefusedAndSavingDropsPendingTouches)
@@ -511,10 +535,15 @@ TEST(AsciiTunnel, MalformedReportsAreRefusedAndSavingDropsPendingTouches)
     bad[2] = 57;
     EXPECT_FALSE(rig.Set(bad));
     ASSERT_TRUE(rig.Set(AsciiReport({0x01, 'C', 'X', 0x0D})));
-    EXPECT_EQ(Frame(rig.Get(9, 64)), "\x01" "0\x0D");
+    EXPECT_EQ(Frame(rig.Get(9, 64)),
+              "\x01"
+              "0\x0D");
     ASSERT_TRUE(rig.Set(AsciiReport({0x01, 'R', 0x0D})));
-    EXPECT_EQ(Frame(rig.Get(9, 64)), "\x01" "0\x0D");
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(Frame(rig.Get(9, 64)), "") << "poll " << i;
+    EXPECT_EQ(Frame(rig.Get(9, 64)),
+              "\x01"
+              "0\x0D");
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(Frame(rig.Get(9, 64)), "") << "poll " << i;
 }
 
 TEST(AsciiTunnel, PointerReleaseAnnouncesATouchOnceStarted)
@@ -524,11 +553,15 @@ TEST(AsciiTunnel, PointerReleaseAnnouncesATouchOnceStarted)
     SimPointer(rig.sim, false, 0, 0);
     EXPECT_EQ(Frame(rig.Get(9, 64)), "") << "a click before the start is not a touch";
     ASSERT_TRUE(rig.Set(AsciiReport({0x01, 'C', 'X', 0x0D})));
-    EXPECT_EQ(Frame(rig.Get(9, 64)), "\x01" "0\x0D");
+    EXPECT_EQ(Frame(rig.Get(9, 64)),
+              "\x01"
+              "0\x0D");
     SimPointer(rig.sim, true, 0, 0);
     EXPECT_EQ(Frame(rig.Get(9, 64)), "");
     SimPointer(rig.sim, false, 0, 0);
-    EXPECT_EQ(Frame(rig.Get(9, 64)), "\x01" "1\x0D");
+    EXPECT_EQ(Frame(rig.Get(9, 64)),
+              "\x01"
+              "1\x0D");
 }
 
 // ---- refusals --------------------------------------------------------------------------------
@@ -537,7 +570,8 @@ TEST(Refusals, TimesAndFromCountPerDirectionAndReport)
 {
     Rig rig("device 0596:0100\nrefuse set 3 times=2 from=2\nrefuse get 8\n");
     std::vector<bool> sets;
-    for (int i = 0; i < 5; ++i) sets.push_back(rig.Set(Command3(5, 0, 5, 0)));
+    for (int i = 0; i < 5; ++i)
+        sets.push_back(rig.Set(Command3(5, 0, 5, 0)));
     EXPECT_EQ(sets, (std::vector<bool>{true, false, false, true, true}));
     EXPECT_TRUE(rig.Get(8, 8).empty());
     EXPECT_TRUE(rig.Get(8, 8).empty());
@@ -565,11 +599,11 @@ TEST(Transcript, OneLinePerTransferInTheFixedFormat)
 {
     Rig rig("device 0596:0100\nrefuse get 8 times=1\ndevice ffff:ffff\n");
     rig.now = 1103;
-    rig.Set(Command3(5, 0, 5, 0));              // 1203
-    rig.Get(8, 8);                              // 1303, refused
-    rig.Get(8, 8);                              // 1403
-    rig.Set({3, 0xAB, 0, 0, 0, 0, 0, 0});       // 1503, unknown command
-    rig.Set({0x10, 0x11, 1, 0, 0, 0, 0, 0}, 1); // 1603, unsupported device
+    rig.Set(Command3(5, 0, 5, 0));               // 1203
+    rig.Get(8, 8);                               // 1303, refused
+    rig.Get(8, 8);                               // 1403
+    rig.Set({3, 0xAB, 0, 0, 0, 0, 0, 0});        // 1503, unknown command
+    rig.Set({0x10, 0x11, 1, 0, 0, 0, 0, 0}, 1);  // 1603, unsupported device
     std::vector<std::string> lines = rig.Transcript();
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0], "1203 set 03 8 ok 03 05 00 00 05 00 00 00");
@@ -587,7 +621,8 @@ TEST(Transcript, LongReportsAreLoggedWhole)
     std::vector<std::string> lines = rig.Transcript();
     ASSERT_EQ(lines.size(), 1u);
     std::string expected = "141 get 09 64 ok 09";
-    for (int i = 1; i < 64; ++i) expected += " 00";
+    for (int i = 1; i < 64; ++i)
+        expected += " 00";
     EXPECT_EQ(lines[0], expected);
 
     SimController* quiet = SimCreate(SimScenario{}, nullptr);

@@ -76,8 +76,8 @@ TEST_F(InprocHid, PresentsEveryDeviceWithItsIdentity)
 TEST_F(InprocHid, InvalidPathsOpenNothing)
 {
     Install("device 0596:0100\n");
-    for (const char* path : {"sim:1", "sim:-1", "sim:", "sim:01", "sim:0x", "SIM:0", "", "sim:99999999999",
-                             "/dev/hidraw0"}) {
+    for (const char* path : {"sim:1", "sim:-1", "sim:", "sim:01", "sim:0x", "SIM:0", "",
+                             "sim:99999999999", "/dev/hidraw0"}) {
         EXPECT_EQ(HidOpen(path), nullptr) << path;
     }
     EXPECT_EQ(SimInprocOpenCount(), 0);

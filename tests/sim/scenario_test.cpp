@@ -30,7 +30,8 @@ std::string ParseError(const std::string& text)
 std::string Repeat(const std::string& word, int count)
 {
     std::string out;
-    for (int i = 0; i < count; ++i) out += " " + word;
+    for (int i = 0; i < count; ++i)
+        out += " " + word;
     return out;
 }
 
@@ -42,13 +43,16 @@ TEST(ScenarioParse, EmptyTextCommentsAndBlankLinesGiveDefaults)
     EXPECT_EQ(s.asciiStartReply, "0");
     EXPECT_EQ(s.asciiStartAfter, 2);
     EXPECT_FALSE(s.touchFromPointer);
-    for (std::int8_t b : s.linearization) EXPECT_EQ(b, 0);
-    for (std::uint8_t b : s.calibrationPage) EXPECT_EQ(b, 0);
+    for (std::int8_t b : s.linearization)
+        EXPECT_EQ(b, 0);
+    for (std::uint8_t b : s.calibrationPage)
+        EXPECT_EQ(b, 0);
 }
 
 TEST(ScenarioParse, DevicesInOrderWithFeatureFlag)
 {
-    SimScenario s = ParseOk("device 0596:0100\ndevice 1234:abCD nofeatures  # trailing comment\r\n");
+    SimScenario s =
+        ParseOk("device 0596:0100\ndevice 1234:abCD nofeatures  # trailing comment\r\n");
     ASSERT_EQ(s.devices.size(), 2u);
     EXPECT_EQ(s.devices[0].vendor, 0x0596);
     EXPECT_EQ(s.devices[0].product, 0x0100);
@@ -60,9 +64,10 @@ TEST(ScenarioParse, DevicesInOrderWithFeatureFlag)
 
 TEST(ScenarioParse, TouchDefaultsOptionsAndHexNumbers)
 {
-    SimScenario s = ParseOk("touch -1536 1536\n"
-                            "touch 0x10 -0x800 samples=33 jitter=4 per-report=1 rest=0\n"
-                            "touch 2047 -2048 rest=5 samples=1\n");
+    SimScenario s = ParseOk(
+        "touch -1536 1536\n"
+        "touch 0x10 -0x800 samples=33 jitter=4 per-report=1 rest=0\n"
+        "touch 2047 -2048 rest=5 samples=1\n");
     ASSERT_EQ(s.touches.size(), 3u);
     EXPECT_EQ(s.touches[0].x, -1536);
     EXPECT_EQ(s.touches[0].y, 1536);
@@ -83,7 +88,8 @@ TEST(ScenarioParse, TouchDefaultsOptionsAndHexNumbers)
 TEST(ScenarioParse, LinearizationListAndFill)
 {
     std::string list = "linearization";
-    for (int i = 0; i < 50; ++i) list += " " + std::to_string(i % 2 == 0 ? -128 + i : 127 - i);
+    for (int i = 0; i < 50; ++i)
+        list += " " + std::to_string(i % 2 == 0 ? -128 + i : 127 - i);
     SimScenario s = ParseOk(list + "\n");
     EXPECT_EQ(s.linearization[0], -128);
     EXPECT_EQ(s.linearization[1], 126);
@@ -109,9 +115,10 @@ TEST(ScenarioParse, CalibrationPageBytesAreHexadecimal)
 
 TEST(ScenarioParse, StatusAsciiRefusalsAndPointer)
 {
-    SimScenario s = ParseOk("status-touch\nstatus-touch after=0\n"
-                            "ascii-start reply=7 after=5\nascii-touch\nascii-touch after=9\n"
-                            "refuse set 3\nrefuse get 0x80 times=2 from=4\ntouch-from pointer\n");
+    SimScenario s = ParseOk(
+        "status-touch\nstatus-touch after=0\n"
+        "ascii-start reply=7 after=5\nascii-touch\nascii-touch after=9\n"
+        "refuse set 3\nrefuse get 0x80 times=2 from=4\ntouch-from pointer\n");
     EXPECT_EQ(s.statusTouches, (std::vector<int>{3, 0}));
     EXPECT_EQ(s.asciiStartReply, "7");
     EXPECT_EQ(s.asciiStartAfter, 5);
@@ -151,52 +158,43 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"devices 0596:0100", "unknown directive"},
         BadLine{"touch 0 0 pressure=3", "unknown option"},
         BadLine{"touch 0 0 samples=3 samples=4", "twice"},
-        BadLine{"touch 0 0 samples=", "no value"},
-        BadLine{"touch-from keyboard", "touch source"},
+        BadLine{"touch 0 0 samples=", "no value"}, BadLine{"touch-from keyboard", "touch source"},
         BadLine{"refuse put 3", "neither set nor get"},
         // missing and extra arguments
-        BadLine{"device", "missing"},
-        BadLine{"device 0596:0100 nofeatures extra", "unexpected"},
-        BadLine{"device 0596:0100 features", "unexpected"},
-        BadLine{"touch 5", "missing"},
-        BadLine{"touch 5 6 7", "unexpected"},
-        BadLine{"touch 5 samples=40", "missing"},
-        BadLine{"status-touch 3", "unexpected"},
-        BadLine{"refuse set", "missing"},
-        BadLine{"touch-from", "usage"},
-        BadLine{"linearization fill 1", "usage"},
+        BadLine{"device", "missing"}, BadLine{"device 0596:0100 nofeatures extra", "unexpected"},
+        BadLine{"device 0596:0100 features", "unexpected"}, BadLine{"touch 5", "missing"},
+        BadLine{"touch 5 6 7", "unexpected"}, BadLine{"touch 5 samples=40", "missing"},
+        BadLine{"status-touch 3", "unexpected"}, BadLine{"refuse set", "missing"},
+        BadLine{"touch-from", "usage"}, BadLine{"linearization fill 1", "usage"},
         // identifiers
-        BadLine{"device 596:0100", "VVVV:PPPP"},
-        BadLine{"device 0596:01000", "VVVV:PPPP"},
-        BadLine{"device 05g6:0100", "VVVV:PPPP"},
-        BadLine{"device 0x596:0100", "VVVV:PPPP"},
+        BadLine{"device 596:0100", "VVVV:PPPP"}, BadLine{"device 0596:01000", "VVVV:PPPP"},
+        BadLine{"device 05g6:0100", "VVVV:PPPP"}, BadLine{"device 0x596:0100", "VVVV:PPPP"},
         // numbers
-        BadLine{"touch 12x 0", "not a number"},
-        BadLine{"touch 0x 0", "not a number"},
+        BadLine{"touch 12x 0", "not a number"}, BadLine{"touch 0x 0", "not a number"},
         BadLine{"touch +5 0", "not a number"},
         BadLine{"touch 0 99999999999999999999999", "not a number"},
         BadLine{"touch 0 0 samples=18446744073709551617", "not a number"},
-        BadLine{"touch 2048 0", "out of range"},
-        BadLine{"touch 0 -2049", "out of range"},
+        BadLine{"touch 2048 0", "out of range"}, BadLine{"touch 0 -2049", "out of range"},
         BadLine{"touch 0 0 samples=0", "out of range"},
         BadLine{"touch 0 0 per-report=3", "out of range"},
         BadLine{"touch 0 0 rest=-1", "out of range"},
         BadLine{"touch 0 0 jitter=-2", "out of range"},
         BadLine{"status-touch after=-1", "out of range"},
-        BadLine{"ascii-start after=-3", "out of range"},
-        BadLine{"refuse get 256", "out of range"},
+        BadLine{"ascii-start after=-3", "out of range"}, BadLine{"refuse get 256", "out of range"},
         BadLine{"refuse get 8 times=0", "out of range"},
         BadLine{"refuse get 8 from=0", "out of range"},
         // byte lists
         BadLine{"linearization 1 2 3", "50 bytes"},
         BadLine{"linearization fill 128 0", "out of range"},
         BadLine{"calibration-page 00 01", "26 bytes"},
-        BadLine{"calibration-page 100 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
-                "00 00 00 00",
-                "out of range"},
-        BadLine{"calibration-page zz 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
-                "00 00 00 00",
-                "not a hexadecimal byte"},
+        BadLine{
+            "calibration-page 100 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+            "00 00 00 00",
+            "out of range"},
+        BadLine{
+            "calibration-page zz 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+            "00 00 00 00",
+            "not a hexadecimal byte"},
         // replies
         BadLine{"ascii-start reply=", "no value"},
         BadLine{"ascii-start reply=0123456789012345678901234567890123456789012345678901234",
@@ -221,7 +219,9 @@ TEST(ScenarioParse, ReplyBodyMayBeLongestThatFitsOneReport)
 
 TEST(ScenarioParse, ByteOrderMarkAndCrLfAreTolerated)
 {
-    SimScenario s = ParseOk("\xEF\xBB\xBF" "device 0596:0003\r\nstatus-touch after=1\r\n");
+    SimScenario s = ParseOk(
+        "\xEF\xBB\xBF"
+        "device 0596:0003\r\nstatus-touch after=1\r\n");
     ASSERT_EQ(s.devices.size(), 1u);
     EXPECT_EQ(s.statusTouches, (std::vector<int>{1}));
 }
@@ -279,8 +279,7 @@ TEST(ScenarioEnvironment, UnsetMeansNoDevicesAndBrokenFileExitsWithCodeTwo)
 
     std::string bad = WriteTemp("device 0596:0300\ndevice 0596\n");
     setenv("QAVEL_SIM", bad.c_str(), 1);
-    EXPECT_EXIT(LoadScenarioFromEnvironmentOrExit(), testing::ExitedWithCode(2),
-                bad + ":2: ");
+    EXPECT_EXIT(LoadScenarioFromEnvironmentOrExit(), testing::ExitedWithCode(2), bad + ":2: ");
     setenv("QAVEL_SIM", "/nonexistent/qavel.sim", 1);
     EXPECT_EXIT(LoadScenarioFromEnvironmentOrExit(), testing::ExitedWithCode(2),
                 "/nonexistent/qavel.sim");

@@ -149,9 +149,7 @@ bool Post(CalibrationWindow* w, const QueuedMessage& message)
 void HandleEvent(CalibrationWindow* w, XEvent* event)
 {
     switch (event->type) {
-    case Expose:
-        w->needsPaint = true;
-        break;
+    case Expose: w->needsPaint = true; break;
     case ConfigureNotify:
         if (event->xconfigure.window == w->window &&
             (event->xconfigure.width != w->width || event->xconfigure.height != w->height)) {
@@ -172,8 +170,7 @@ void HandleEvent(CalibrationWindow* w, XEvent* event)
             abortRequested.store(1);
         }
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -225,10 +222,10 @@ WindowHandle CreateCalibrationWindow()
     XSetWindowAttributes attributes{};
     attributes.background_pixel = WhitePixel(display, screen);
     attributes.event_mask = ExposureMask | KeyPressMask | StructureNotifyMask | ButtonPressMask;
-    w->window = XCreateWindow(display, RootWindow(display, screen), 0, 0,
-                              static_cast<unsigned>(w->width), static_cast<unsigned>(w->height), 0,
-                              CopyFromParent, InputOutput, CopyFromParent,
-                              CWBackPixel | CWEventMask, &attributes);
+    w->window =
+        XCreateWindow(display, RootWindow(display, screen), 0, 0, static_cast<unsigned>(w->width),
+                      static_cast<unsigned>(w->height), 0, CopyFromParent, InputOutput,
+                      CopyFromParent, CWBackPixel | CWEventMask, &attributes);
     if (w->window == 0) {
         FreeWindow(w);
         return nullptr;
@@ -332,8 +329,8 @@ bool PostShowTargetMessage(WindowHandle window, std::uint32_t xBits, std::uint32
 
 bool PostCalibrationDoneMessage(WindowHandle window, std::int32_t result)
 {
-    return Post(window, QueuedMessage{MessageKind::CalibrationDone, 0,
-                                      static_cast<std::uint32_t>(result)});
+    return Post(window,
+                QueuedMessage{MessageKind::CalibrationDone, 0, static_cast<std::uint32_t>(result)});
 }
 
 void SystemBeep()

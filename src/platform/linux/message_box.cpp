@@ -124,8 +124,8 @@ bool InButton(const Layout& layout, int x, int y)
 }
 
 // Readable back through the window system, so that scripts never have to guess what was shown.
-void DescribeForReaders(Display* display, Window window, const std::string& text,
-                        MessageIcon icon, const Layout& layout)
+void DescribeForReaders(Display* display, Window window, const std::string& text, MessageIcon icon,
+                        const Layout& layout)
 {
     SetStringProperty(display, window, "_QAVEL_MESSAGE_TEXT", text);
     SetStringProperty(display, window, "_QAVEL_MESSAGE_ICON",
@@ -172,8 +172,8 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
 
     XSetWindowAttributes attributes{};
     attributes.background_pixel = AllocRgb(display, kFaceRgb);
-    attributes.event_mask = ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask |
-                            StructureNotifyMask;
+    attributes.event_mask =
+        ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
     const Window window = XCreateWindow(
         display, RootWindow(display, screen), x, y, static_cast<unsigned>(layout.width),
         static_cast<unsigned>(layout.height), 0, CopyFromParent, InputOutput, CopyFromParent,
@@ -235,8 +235,7 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
             // The title bar's close box dismisses the box like OK.
             done = static_cast<Atom>(event.xclient.data.l[0]) == deleteWindow;
             break;
-        default:
-            break;
+        default: break;
         }
     }
     XDestroyWindow(display, window);

@@ -16,23 +16,12 @@ bool FormatMessageText(const char* text, std::string* out)
         case '%':
         case '.':
         case '!':
-        case ' ':
-            result.push_back(next);
-            break;
-        case 'n':
-            result.push_back('\n');
-            break;
-        case 'r':
-            result.push_back('\r');
-            break;
-        case 't':
-            result.push_back('\t');
-            break;
-        case '0':
-            *out = result;
-            return true;
-        default:
-            return false;
+        case ' ': result.push_back(next); break;
+        case 'n': result.push_back('\n'); break;
+        case 'r': result.push_back('\r'); break;
+        case 't': result.push_back('\t'); break;
+        case '0': *out = result; return true;
+        default: return false;
         }
         ++p;
     }

@@ -35,8 +35,7 @@ struct Notice {
 Notice noticeWindow;
 
 void DrawNotice(Display* display, Window window, XFontStruct* font, const std::string& caption,
-                const std::string& text, int width, int captionHeight, int textTop,
-                int textWidth)
+                const std::string& text, int width, int captionHeight, int textTop, int textWidth)
 {
     int averageWidth = 0;
     int lineHeight = 0;
@@ -50,8 +49,8 @@ void DrawNotice(Display* display, Window window, XFontStruct* font, const std::s
     XFillRectangle(display, window, gc, 0, 0, static_cast<unsigned>(width),
                    static_cast<unsigned>(captionHeight));
     XSetForeground(display, gc, AllocRgb(display, kCaptionTextRgb));
-    XDrawString(display, window, gc, 4, (captionHeight - lineHeight) / 2 + ascent,
-                caption.c_str(), static_cast<int>(caption.size()));
+    XDrawString(display, window, gc, 4, (captionHeight - lineHeight) / 2 + ascent, caption.c_str(),
+                static_cast<int>(caption.size()));
 
     // Centred and wrapped within the text control, like a centred static text.
     XSetForeground(display, gc, AllocRgb(display, kTextRgb));
@@ -102,12 +101,12 @@ void ShowNotice(const char* caption, const char* text)
     attributes.backing_store = Always;
     attributes.save_under = True;
     attributes.event_mask = ExposureMask | StructureNotifyMask;
-    const Window window = XCreateWindow(
-        display, RootWindow(display, screen), x, y, static_cast<unsigned>(width),
-        static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
-        CWBackPixel | CWBorderPixel | CWOverrideRedirect | CWBackingStore | CWSaveUnder |
-            CWEventMask,
-        &attributes);
+    const Window window =
+        XCreateWindow(display, RootWindow(display, screen), x, y, static_cast<unsigned>(width),
+                      static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
+                      CWBackPixel | CWBorderPixel | CWOverrideRedirect | CWBackingStore |
+                          CWSaveUnder | CWEventMask,
+                      &attributes);
     if (window == 0) {
         if (font != nullptr) {
             XFreeFont(display, font);

@@ -121,12 +121,8 @@ std::uint32_t CountFeatureValueCaps(const std::uint8_t* descriptor, std::size_t 
             }
             local = LocalState{};
             break;
-        case kReportSize:
-            global.reportSize = value;
-            break;
-        case kReportCount:
-            global.reportCount = value;
-            break;
+        case kReportSize: global.reportSize = value; break;
+        case kReportCount: global.reportCount = value; break;
         case kPush:
             if (stackDepth == kMaxPushDepth) {
                 return 0;
@@ -152,8 +148,7 @@ std::uint32_t CountFeatureValueCaps(const std::uint8_t* descriptor, std::size_t 
             local.haveMaximum = true;
             local.maximum = UsageId(value, size);
             break;
-        default:
-            break;
+        default: break;
         }
     }
     if (collectionDepth != 0) {

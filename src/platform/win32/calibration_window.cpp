@@ -110,13 +110,9 @@ LRESULT CALLBACK CalibrationWindowProc(HWND window, UINT message, WPARAM wParam,
 {
     switch (message) {
     case WM_CREATE:
-    case WM_DESTROY:
-        return 0;
-    case WM_PAINT:
-        return PaintTarget(window, reinterpret_cast<HDC>(wParam));
-    case WM_CLOSE:
-        abortRequested.store(1);
-        return 0;
+    case WM_DESTROY: return 0;
+    case WM_PAINT: return PaintTarget(window, reinterpret_cast<HDC>(wParam));
+    case WM_CLOSE: abortRequested.store(1); return 0;
     case WM_KEYDOWN:
         if (wParam == VK_ESCAPE) {
             abortRequested.store(1);
@@ -126,11 +122,8 @@ LRESULT CALLBACK CalibrationWindowProc(HWND window, UINT message, WPARAM wParam,
         ClearTargetOf(window);
         SetTarget(window, static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
         return 0;
-    case kMsgCalibrationDone:
-        PostQuitMessage(static_cast<int>(lParam));
-        return 0;
-    default:
-        return DefWindowProcA(window, message, wParam, lParam);
+    case kMsgCalibrationDone: PostQuitMessage(static_cast<int>(lParam)); return 0;
+    default: return DefWindowProcA(window, message, wParam, lParam);
     }
 }
 
@@ -201,7 +194,8 @@ bool PostShowTargetMessage(WindowHandle window, std::uint32_t xBits, std::uint32
 
 bool PostCalibrationDoneMessage(WindowHandle window, std::int32_t result)
 {
-    return PostMessageA(ToHwnd(window), kMsgCalibrationDone, 0, static_cast<LPARAM>(result)) != FALSE;
+    return PostMessageA(ToHwnd(window), kMsgCalibrationDone, 0, static_cast<LPARAM>(result)) !=
+           FALSE;
 }
 
 void SystemBeep()

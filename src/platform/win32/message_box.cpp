@@ -12,7 +12,8 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
     if (length == 0 || formatted == nullptr) {
         return false;
     }
-    const UINT style = MB_OK | (icon == MessageIcon::Information ? MB_ICONINFORMATION : MB_ICONERROR);
+    const UINT style =
+        MB_OK | (icon == MessageIcon::Information ? MB_ICONINFORMATION : MB_ICONERROR);
     MessageBoxA(nullptr, formatted, caption, style);
     LocalFree(formatted);
     return true;

@@ -171,11 +171,12 @@ int Until(Display* display, int seconds, int pid, int argc, char** argv)
 
 int Usage()
 {
-    std::fprintf(stderr,
-                 "usage: x11probe find NAME [ATOM] | count NAME [ATOM] | geometry ID | prop ID ATOM |\n"
-                 "       top-at X Y | pixel X Y | close ID |\n"
-                 "       until SECONDS PID (pixel-is X Y RRGGBB | window NAME [ATOM] |\n"
-                 "                          no-window NAME [ATOM])\n");
+    std::fprintf(
+        stderr,
+        "usage: x11probe find NAME [ATOM] | count NAME [ATOM] | geometry ID | prop ID ATOM |\n"
+        "       top-at X Y | pixel X Y | close ID |\n"
+        "       until SECONDS PID (pixel-is X Y RRGGBB | window NAME [ATOM] |\n"
+        "                          no-window NAME [ATOM])\n");
     return 2;
 }
 
@@ -227,8 +228,7 @@ int main(int argc, char** argv)
         const Atom atom = XInternAtom(display, argv[3], True);
         if (atom == None ||
             XGetWindowProperty(display, std::strtoul(argv[2], nullptr, 0), atom, 0, 4096, False,
-                               AnyPropertyType, &type, &format, &items, &after,
-                               &data) != Success ||
+                               AnyPropertyType, &type, &format, &items, &after, &data) != Success ||
             type == None) {
             return 1;
         }
@@ -273,7 +273,8 @@ int main(int argc, char** argv)
         event.xclient.window = window;
         event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
         event.xclient.format = 32;
-        event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[0] =
+            static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
         event.xclient.data.l[1] = CurrentTime;
         XSendEvent(display, window, False, NoEventMask, &event);
         XSync(display, False);

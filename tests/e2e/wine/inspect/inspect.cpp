@@ -77,7 +77,8 @@ bool IsIconStatic(HWND window)
 HWND FindMessageBox()
 {
     for (HWND window : TopLevelWindows()) {
-        if (IsWindowVisible(window) && ClassOf(window) == kDialogClass && GetDlgItem(window, IDOK) != nullptr) {
+        if (IsWindowVisible(window) && ClassOf(window) == kDialogClass &&
+            GetDlgItem(window, IDOK) != nullptr) {
             return window;
         }
     }
@@ -171,8 +172,10 @@ std::string IconOf(HWND dialog)
     if (shown == nullptr) {
         return "none";
     }
-    if (shown == error) return "error";
-    if (shown == information) return "information";
+    if (shown == error)
+        return "error";
+    if (shown == information)
+        return "information";
 
     const int size = GetSystemMetrics(SM_CXICON);
     const std::vector<COLORREF> onScreen = ScreenPixels(control, size, size);
@@ -180,9 +183,12 @@ std::string IconOf(HWND dialog)
     const int total = size * size;
     const int asError = Matching(onScreen, RenderIcon(error, size, size, face));
     const int asInformation = Matching(onScreen, RenderIcon(information, size, size, face));
-    std::printf("icon-match-error=%d/%d\nicon-match-information=%d/%d\n", asError, total, asInformation, total);
-    if (asError * 10 >= total * 9 && asError > asInformation) return "error";
-    if (asInformation * 10 >= total * 9 && asInformation > asError) return "information";
+    std::printf("icon-match-error=%d/%d\nicon-match-information=%d/%d\n", asError, total,
+                asInformation, total);
+    if (asError * 10 >= total * 9 && asError > asInformation)
+        return "error";
+    if (asInformation * 10 >= total * 9 && asInformation > asError)
+        return "information";
     return "other";
 }
 
@@ -254,8 +260,10 @@ int Notice(const char* caption, const char* text, int seconds)
     // The notice counts once both its texts are set: the program paints it right after that.
     while (GetTickCount64() < end && notice == nullptr) {
         notice = FindWindowA(kDialogClass, caption);
-        if (notice != nullptr && TextOfStatics(notice) != text) notice = nullptr;
-        if (notice == nullptr) Sleep(10);
+        if (notice != nullptr && TextOfStatics(notice) != text)
+            notice = nullptr;
+        if (notice == nullptr)
+            Sleep(10);
     }
     if (notice == nullptr) {
         std::printf("notice=none\n");
@@ -272,18 +280,23 @@ int Notice(const char* caption, const char* text, int seconds)
     int calibrationRank = -1;
     int rank = 0;
     HWND calibration = FindCalibrationWindow();
-    for (HWND window = GetTopWindow(nullptr); window != nullptr; window = GetWindow(window, GW_HWNDNEXT), ++rank) {
-        if (window == notice) noticeRank = rank;
-        if (window == calibration) calibrationRank = rank;
+    for (HWND window = GetTopWindow(nullptr); window != nullptr;
+         window = GetWindow(window, GW_HWNDNEXT), ++rank) {
+        if (window == notice)
+            noticeRank = rank;
+        if (window == calibration)
+            calibrationRank = rank;
     }
     std::printf("caption=%s\n", TextOf(notice).c_str());
     std::printf("text=%s\n", TextOfStatics(notice).c_str());
     std::printf("rect=%ld,%ld,%ld,%ld\n", rect.left, rect.top, rect.right, rect.bottom);
-    std::printf("desktop=%ld,%ld,%ld,%ld\n", desktop.left, desktop.top, desktop.right, desktop.bottom);
+    std::printf("desktop=%ld,%ld,%ld,%ld\n", desktop.left, desktop.top, desktop.right,
+                desktop.bottom);
     std::printf("style=0x%08lX\n", static_cast<unsigned long>(style));
     std::printf("topmost=%s\n", (exStyle & WS_EX_TOPMOST) != 0 ? "yes" : "no");
-    std::printf("above-calibration=%s\n",
-                noticeRank >= 0 && calibrationRank >= 0 && noticeRank < calibrationRank ? "yes" : "no");
+    std::printf(
+        "above-calibration=%s\n",
+        noticeRank >= 0 && calibrationRank >= 0 && noticeRank < calibrationRank ? "yes" : "no");
     // The test takes its screenshot now, and needs to know whether the notice was still up then.
     std::fflush(stdout);
     while (IsWindow(notice) && GetTickCount64() < end) {
@@ -296,7 +309,8 @@ int Notice(const char* caption, const char* text, int seconds)
 int ListWindows()
 {
     for (HWND window : TopLevelWindows()) {
-        if (!IsWindowVisible(window)) continue;
+        if (!IsWindowVisible(window))
+            continue;
         RECT rect;
         GetWindowRect(window, &rect);
         std::printf("window class=%s title=%s rect=%ld,%ld,%ld,%ld\n", ClassOf(window).c_str(),
@@ -314,7 +328,8 @@ int main(int argc, char** argv)
         HDESK desktop = nullptr;
         for (int attempt = 0; attempt < 1200 && desktop == nullptr; ++attempt) {
             desktop = OpenDesktopA(argv[2], 0, FALSE, GENERIC_ALL);
-            if (desktop == nullptr) Sleep(100);
+            if (desktop == nullptr)
+                Sleep(100);
         }
         if (desktop == nullptr || !SetThreadDesktop(desktop)) {
             std::fprintf(stderr, "qavel-inspect: cannot use desktop %s\n", argv[2]);
@@ -337,7 +352,9 @@ int main(int argc, char** argv)
     } else if (command == "windows") {
         result = ListWindows();
     } else {
-        std::fprintf(stderr, "usage: qavel-inspect message|press-ok|close-calibration|notice|windows [seconds]\n");
+        std::fprintf(
+            stderr,
+            "usage: qavel-inspect message|press-ok|close-calibration|notice|windows [seconds]\n");
         return 2;
     }
     std::fflush(stdout);
