@@ -1,0 +1,193 @@
+#!/bin/busybox sh
+# /init of the guest: loads the HID modules, runs every case against the real hidraw nodes and
+# reports on the console in lines the host reads:
+#   @qk step NAME ok|fail TEXT     @qk log CASE TEXT     @qk case CASE pass|fail     @qk done
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+chmod 1777 /tmp
+
+say() { echo "@qk $*"; }
+
+end_guest() {
+    say done "$(cut -d' ' -f1 /proc/uptime) s"
+    sync
+    poweroff -f
+}
+
+say step boot ok "$(cut -d' ' -f1 /proc/uptime) s"
+
+for module in hid hid-generic uhid; do
+    if ! out=$(insmod /lib/$module.ko 2>&1); then
+        say step module fail "insmod $module: $out"
+        end_guest
+    fi
+done
+if [ ! -c /dev/uhid ]; then
+    say step module fail "no /dev/uhid after loading uhid"
+    end_guest
+fi
+say step module ok
+
+# report CASE pass|fail [LOGFILE...]
+report() {
+    name=$1
+    verdict=$2
+    shift 2
+    for file in "$@"; do
+        [ -s "$file" ] && sed "s/^/@qk log $name /" "$file"
+    done
+    say case "$name" "$verdict"
+}
+
+# bridge_start NAME SCENARIO [BRIDGE OPTIONS]: the devices of SCENARIO, nodes listed in /tmp/NAME.nodes.
+bridge_start() {
+    name=$1
+    scenario=$2
+    shift 2
+    rm -f /tmp/$name.nodes /tmp/$name.transcript
+    QAVEL_SIM=$scenario QAVEL_SIM_LOG=/tmp/$name.transcript \
+        qavel-uhid-bridge --ready /tmp/$name.nodes "$@" 2> /tmp/$name.bridge &
+    echo $! > /tmp/$name.pid
+    tries=0
+    while [ ! -e /tmp/$name.nodes ]; do
+        if ! kill -0 "$(cat /tmp/$name.pid)" 2> /dev/null || [ $tries -ge 300 ]; then
+            echo "the bridge for $scenario did not present its devices" >> /tmp/$name.bridge
+            return 1
+        fi
+        tries=$((tries + 1))
+        sleep 0.05
+    done
+}
+
+bridge_stop() {
+    pid=$(cat /tmp/$1.pid)
+    kill "$pid" 2> /dev/null
+    wait "$pid"
+}
+
+# gtest_case CASE FILTER [ENVIRONMENT...]
+gtest_case() {
+    name=$1
+    filter=$2
+    shift 2
+    if env "$@" timeout 60 qavel_kernel_hid_tests --gtest_filter="$filter" --gtest_brief=1 \
+        > /tmp/$name.out 2>&1; then
+        report "$name" pass /tmp/$name.out
+    else
+        report "$name" fail /tmp/$name.out
+    fi
+}
+
+# --- the hidraw layer -------------------------------------------------------------------------
+
+if bridge_start layer /scenarios/hid_preload.scenario; then
+    gtest_case enumeration 'HidHidraw.ListsInNumericOrderAndReadsEachInterface'
+    gtest_case feature_transfers 'HidHidraw.FeatureTransfers'
+    bridge_stop layer
+else
+    report enumeration fail /tmp/layer.bridge
+    report feature_transfers fail /tmp/layer.bridge
+fi
+
+if bridge_start d4095 /scenarios/descriptor_4095.scenario --descriptor-size 4095; then
+    if bridge_start d4096 /scenarios/descriptor_4096.scenario --descriptor-size 4096; then
+        gtest_case descriptor_4095_4096 'KernelDescriptor.*'
+        bridge_stop d4096
+    else
+        report descriptor_4095_4096 fail /tmp/d4096.bridge
+    fi
+    bridge_stop d4095
+else
+    report descriptor_4095_4096 fail /tmp/d4095.bridge
+fi
+
+if bridge_start refused /scenarios/refused_report.scenario; then
+    gtest_case refused_report 'KernelTransfers.*' QAVEL_SIM_LOG=/tmp/refused.transcript
+    bridge_stop refused
+else
+    report refused_report fail /tmp/refused.bridge
+fi
+
+# --- whole runs, each as its own user, at the same time -----------------------------------------
+# A user can open only the node given to it, so each program finds only its own controller.
+
+# CASE SCENARIO-NAME USER MODE: MODE of the node, owned by USER; "root" leaves it to root.
+runs="run_0003 model_0003_success u1001 0600
+run_0100 model_0100_success u1002 0600
+run_0102 model_0102_success u1003 0600
+run_0300 model_0300_success u1004 0600
+run_0400 model_0400_success u1005 0600
+run_prepare_refused prepare_refused u1006 0600
+run_start_refused start_refused u1007 0600
+access_read_only model_0400_success u1008 0400
+access_denied no_controller u1009 root"
+
+while read -r name golden user mode; do
+    scenario=/runs/$golden.scenario
+    [ "$name" = access_denied ] && scenario=/scenarios/access_denied.scenario
+    if bridge_start "$name" "$scenario"; then
+        node=$(cat /tmp/$name.nodes)
+        if [ "$mode" != root ]; then
+            chown "$user" "$node" && chmod "$mode" "$node"
+        fi
+        echo "$name" >> /tmp/runs.started
+    else
+        report "$name" fail /tmp/$name.bridge
+    fi
+done << EOF
+$runs
+EOF
+
+for name in $(cat /tmp/runs.started 2> /dev/null); do
+    user=$(echo "$runs" | grep "^$name " | cut -d' ' -f3)
+    (
+        su -s /bin/sh "$user" -c "timeout 90 qavel-kernel-run" > /tmp/$name.out 2> /tmp/$name.err
+        echo $? > /tmp/$name.rc
+    ) &
+done
+wait_tries=0
+for name in $(cat /tmp/runs.started 2> /dev/null); do
+    while [ ! -e /tmp/$name.rc ] && [ $wait_tries -lt 2000 ]; do
+        wait_tries=$((wait_tries + 1))
+        sleep 0.1
+    done
+done
+
+drop_times() { sed 's/^[0-9][0-9]* //' "$1"; }
+
+for name in $(cat /tmp/runs.started 2> /dev/null); do
+    golden=$(echo "$runs" | grep "^$name " | cut -d' ' -f2)
+    bridge_stop "$name"
+    log=/tmp/$name.log
+    : > $log
+    verdict=pass
+    if [ "$(cat /tmp/$name.rc 2> /dev/null)" != 0 ]; then
+        echo "the program ended with status $(cat /tmp/$name.rc 2> /dev/null || echo none)" >> $log
+        verdict=fail
+    fi
+    drop_times /runs/$golden.expected > /tmp/$name.want
+    drop_times /tmp/$name.out > /tmp/$name.got
+    if ! diff -u /tmp/$name.want /tmp/$name.got >> $log; then
+        echo "events and outcome differ from $golden.expected (times left out)" >> $log
+        verdict=fail
+    fi
+    if [ -f /runs/$golden.transcript ]; then
+        drop_times /runs/$golden.transcript > /tmp/$name.want
+        drop_times /tmp/$name.transcript > /tmp/$name.got
+        if ! diff -u /tmp/$name.want /tmp/$name.got >> $log; then
+            echo "transcript differs from $golden.transcript (times left out)" >> $log
+            verdict=fail
+        fi
+    elif [ "$golden" = no_controller ] && [ -s /tmp/$name.transcript ]; then
+        echo "no transfer was expected, but:" >> $log
+        cat /tmp/$name.transcript >> $log
+        verdict=fail
+    fi
+    [ "$verdict" = pass ] && echo "as $(echo "$runs" | grep "^$name " | cut -d' ' -f3): $(tail -n 1 /tmp/$name.out)" >> $log
+    report "$name" $verdict $log /tmp/$name.err /tmp/$name.bridge
+done
+
+end_guest
