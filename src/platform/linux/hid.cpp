@@ -7,9 +7,12 @@
 #include <fcntl.h>
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <new>
 
 #include "platform/linux/hidraw_names.h"
@@ -37,6 +40,39 @@ int IoctlRetryingOnSignal(int fd, unsigned long request, void* argument)
         result = ioctl(fd, request, argument);
     } while (result < 0 && errno == EINTR);
     return result;
+}
+
+// The whole descriptor from sysfs, for one the ioctl will not hand out (exactly
+// HID_MAX_DESCRIPTOR_SIZE bytes: HIDIOCGRDESC takes at most one byte less).
+bool ReadDescriptorFromSysfs(int fd, std::uint8_t* buffer, std::uint32_t size)
+{
+    struct stat node {};
+    if (fstat(fd, &node) != 0 || !S_ISCHR(node.st_mode)) {
+        return false;
+    }
+    char path[96];
+    std::snprintf(path, sizeof path, "/sys/dev/char/%u:%u/device/report_descriptor",
+                  major(node.st_rdev), minor(node.st_rdev));
+    const int file = OpenRetryingOnSignal(path, O_RDONLY);
+    if (file < 0) {
+        return false;
+    }
+    std::uint32_t got = 0;
+    std::uint8_t extra = 0;
+    for (;;) {
+        // One byte more than expected is asked for, so that a longer file is noticed.
+        std::uint8_t* target = got < size ? buffer + got : &extra;
+        const ssize_t n = read(file, target, got < size ? size - got : 1);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<std::uint32_t>(n);
+    }
+    close(file);
+    return got == size;
 }
 
 }  // namespace
@@ -96,11 +132,16 @@ bool HidDeclaresFeatureValues(HidHandle device)
     if (IoctlRetryingOnSignal(device->fd, HIDIOCGRDESCSIZE, &size) < 0 || size <= 0) {
         return false;
     }
+    if (size > HID_MAX_DESCRIPTOR_SIZE) {
+        return false;
+    }
     hidraw_report_descriptor descriptor{};
-    descriptor.size = static_cast<std::uint32_t>(size) > HID_MAX_DESCRIPTOR_SIZE
-                          ? HID_MAX_DESCRIPTOR_SIZE
-                          : static_cast<std::uint32_t>(size);
-    if (IoctlRetryingOnSignal(device->fd, HIDIOCGRDESC, &descriptor) < 0) {
+    descriptor.size = static_cast<std::uint32_t>(size);
+    if (descriptor.size == HID_MAX_DESCRIPTOR_SIZE) {
+        if (!ReadDescriptorFromSysfs(device->fd, descriptor.value, descriptor.size)) {
+            return false;
+        }
+    } else if (IoctlRetryingOnSignal(device->fd, HIDIOCGRDESC, &descriptor) < 0) {
         return false;
     }
     return CountFeatureValueCaps(descriptor.value, descriptor.size) > 0;
