@@ -190,7 +190,8 @@ int DeviceIoctl(Preload& p, int index, unsigned long request, void* argument)
     }
     if (request == HIDIOCGRDESC) {
         auto* descriptor = static_cast<hidraw_report_descriptor*>(argument);
-        if (descriptor->size > HID_MAX_DESCRIPTOR_SIZE) {
+        // The kernel takes at most HID_MAX_DESCRIPTOR_SIZE - 1 bytes here.
+        if (descriptor->size > HID_MAX_DESCRIPTOR_SIZE - 1) {
             errno = EINVAL;
             return -1;
         }
