@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Boots Debian's kernel in qemu with the guest's programs in a busybox initramfs, runs every case
 # in one boot and leaves one result per case in WORK/results (CASE.status, CASE.log).
-# Fails, naming the step (download, boot, module, case), when the guest could not run its cases.
+# Fails, naming the step (download, boot, module), when the guest could not run its cases; a case
+# the guest did not report is left without a result, and its own test names the case step.
 # usage: run_guest.sh WORK SOURCE BRIDGE HID_TESTS RUNNER CASE...
 set -u
 work=$1
@@ -149,10 +150,11 @@ done
 echo "kernel tier: $package, $pass cases passed, $fail failed;" \
     "$((SECONDS - tier_start)) s (download and unpack $((download_done - tier_start)) s," \
     "guest $((guest_done - download_done)) s)"
+# The cases without a result fail on their own, saying so; the boot itself did its part.
 if ! grep -q '^@qk done' "$console" || [ ${#missing[@]} -gt 0 ]; then
     show_console
-    echo "case: the guest ended without a result for: ${missing[*]:-(none)}" > "$results/failed-step"
-    echo "kernel tier: the case step failed: no result for ${missing[*]:-some cases} (qemu status $qemu_status)"
-    exit 1
+    echo "case: the guest ended without a result for: ${missing[*]:-(none)} (qemu status $qemu_status)" \
+        > "$results/failed-step"
+    cat "$results/failed-step"
 fi
 exit 0
