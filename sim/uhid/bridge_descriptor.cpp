@@ -18,19 +18,8 @@ std::vector<std::uint8_t> PadReportDescriptor(const std::vector<std::uint8_t>& d
     if (size < descriptor.size() || size > kMaxDescriptor) {
         return {};
     }
-    std::vector<std::uint8_t> padded;
-    padded.reserve(size);
-    std::size_t missing = size - descriptor.size();
-    if (missing % 2 == 1) {
-        if (missing < 3) {
-            return {};
-        }
-        padded.insert(padded.end(), {0x16, 0x00, 0x00});  // Logical Minimum (0), two data bytes
-        missing -= 3;
-    }
-    for (; missing > 0; missing -= 2) {
-        padded.insert(padded.end(), {0x15, 0x00});  // Logical Minimum (0)
-    }
+    // Logical Minimum with no data bytes: one byte per item, any length reachable.
+    std::vector<std::uint8_t> padded(size - descriptor.size(), 0x14);
     padded.insert(padded.end(), descriptor.begin(), descriptor.end());
     return padded;
 }
