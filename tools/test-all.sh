@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every preset that has tests (warnings as errors) and runs all
 # of the tests: unit tests natively and under the address, undefined-behaviour and thread
-# sanitizers, end-to-end under Xvfb and Wine.
+# sanitizers, end-to-end under Xvfb and Wine, the hidraw layer against a real kernel in qemu.
 # Ends with the line "N passed, N failed"; exits non-zero when anything failed.
 set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 packages=(cmake g++ make googletest libgtest-dev libx11-dev xvfb xauth xdotool x11-utils x11-apps imagemagick
-          g++-mingw-w64-x86-64 wine)
+          g++-mingw-w64-x86-64 wine qemu-system-x86 busybox-static)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -42,11 +42,12 @@ build() {  # preset, extra cmake arguments...
     return 1
 }
 
-run_tests() {  # preset
+run_tests() {  # preset, extra ctest arguments...
     local preset=$1 log summary total bad
+    shift
     log=$(mktemp)
-    echo "=== test $preset"
-    ctest --preset "$preset" 2>&1 | tee "$log"
+    echo "=== test $preset $*"
+    ctest --preset "$preset" "$@" 2>&1 | tee "$log"
     summary=$(grep -Eo '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
     if [ -n "$summary" ]; then
         bad=$(echo "$summary" | awk '{print $1}')
@@ -64,8 +65,13 @@ windows_dir=""
 if command -v x86_64-w64-mingw32-g++-posix > /dev/null && build windows; then
     windows_dir="$root/build/windows"
 fi
+kernel_note=""
 if build ci -DQAVEL_WINDOWS_BUILD_DIR="$windows_dir"; then
-    run_tests ci
+    run_tests ci -LE kernel
+    # A real kernel's hidraw in qemu; its kernel package is downloaded once into build/ci.
+    kernel_start=$SECONDS
+    run_tests ci -L kernel
+    kernel_note="kernel tier (qemu): $((SECONDS - kernel_start)) s"
 fi
 if build linux-asan; then
     run_tests linux-asan
@@ -74,5 +80,6 @@ if build linux-tsan; then
     run_tests linux-tsan
 fi
 
+[ -n "$kernel_note" ] && echo "$kernel_note"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
