@@ -99,6 +99,8 @@ newc_entry() {  # name, mode, rdev major, rdev minor
 
 # --- boot and run the cases ---------------------------------------------------------------------
 console=$work/console.log
+command -v qemu-system-x86_64 > /dev/null ||
+    failed_step boot "qemu-system-x86_64 is not installed (package qemu-system-x86)"
 # TCG only: this machine's /dev/kvm opens and then hangs the guest.
 timeout 300 qemu-system-x86_64 -accel tcg -m 256 -smp 1 -nodefaults -no-reboot -display none \
     -serial stdio -kernel "$kernel/vmlinuz" -initrd "$work/initrd" \
