@@ -190,4 +190,29 @@ for name in $(cat /tmp/runs.started 2> /dev/null); do
     report "$name" $verdict $log /tmp/$name.err /tmp/$name.bridge
 done
 
+# --- a controller unplugged in the middle of a run ----------------------------------------------
+# Taken away between the two touches: the run must end with its outcome, not hang.
+
+if bridge_start unplugged /runs/model_0102_success.scenario; then
+    node=$(cat /tmp/unplugged.nodes)
+    chown u1001 "$node"
+    su -s /bin/sh u1001 -c "timeout 60 qavel-kernel-run" > /tmp/unplugged.out 2> /tmp/unplugged.err &
+    run=$!
+    sleep 2.5
+    bridge_stop unplugged
+    wait $run
+    status=$?
+    log=/tmp/unplugged.log
+    verdict=pass
+    [ -e "$node" ] && { echo "$node is still there" >> $log; verdict=fail; }
+    [ $status = 0 ] || { echo "the program ended with status $status" >> $log; verdict=fail; }
+    outcome=$(tail -n 1 /tmp/unplugged.out)
+    echo "outcome: $outcome" >> $log
+    [ "$outcome" = 'message error "Error" "Invalid touch."' ] || verdict=fail
+    [ $verdict = pass ] || cat /tmp/unplugged.out >> $log
+    report unplugged $verdict $log /tmp/unplugged.err
+else
+    report unplugged fail /tmp/unplugged.bridge
+fi
+
 end_guest
