@@ -9,12 +9,13 @@ bool ComputeTargetGeometry(std::int32_t clientWidth, std::int32_t clientHeight, 
     if (targetX == -1.0f) {
         return false;
     }
-    // Single precision throughout, and truncation toward zero, as the paint has always done.
+    // Only r and cx are held in single precision; cy keeps double precision, so a rounding of
+    // (1 - y) to float cannot move the box by a pixel. Truncation toward zero throughout.
     const float r = static_cast<float>(clientHeight) * 0.03125f;
     const float cx = static_cast<float>(clientWidth) * targetX;
-    const float cy = static_cast<float>(clientHeight) * (1.0f - targetY);
+    const double cy = static_cast<double>(clientHeight) * (1.0 - static_cast<double>(targetY));
     // A position no window could show would overflow the integer box.
-    constexpr float kLimit = 1.0e9f;
+    constexpr double kLimit = 1.0e9;
     if (!(std::fabs(cx) + r < kLimit) || !(std::fabs(cy) + r < kLimit)) {
         return false;
     }

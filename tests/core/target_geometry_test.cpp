@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+
 #include "app/target_geometry.h"
 
 namespace {
@@ -47,6 +49,17 @@ TEST(TargetGeometry, TruncatesTowardZeroNotToNearest)
     EXPECT_EQ(edge.left, -3);
     EXPECT_EQ(edge.right, 3);
     EXPECT_EQ(edge.midX, 0);
+}
+
+TEST(TargetGeometry, TheVerticalCentreIsNotRoundedToSinglePrecision)
+{
+    // H = 136, y = 0.00919118244 (0x3C16969D): in double precision cy = 134.7499992, in single
+    // precision it would round to 134.75, and cy + r = 138.99999 would become 139.
+    const float y = std::bit_cast<float>(std::uint32_t{0x3C16969D});
+    const TargetGeometry g = Box(1024, 136, 0.5f, y);
+    EXPECT_EQ(g.top, 130);
+    EXPECT_EQ(g.bottom, 138);
+    EXPECT_EQ(g.midY, 134);
 }
 
 TEST(TargetGeometry, NothingButWhiteWithoutAVisibleTarget)
