@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <new>
+#include <system_error>
 #include <thread>
 
 #include "calibration/calibration_math.h"
@@ -97,8 +98,16 @@ bool StartCalibrationWorker(WindowHandle window)
     if (parameter == nullptr) {
         return false;
     }
-    // Without exceptions a failed thread start ends the process; nothing here can report it.
-    std::thread worker(CalibrationWorker, parameter);
-    worker.detach();
+    // No thread to be had is an outcome of its own ("Cannot start calibration."), not an abort.
+    try {
+        std::thread worker(CalibrationWorker, parameter);
+        worker.detach();
+    } catch (const std::system_error&) {
+        delete parameter;
+        return false;
+    } catch (const std::bad_alloc&) {
+        delete parameter;
+        return false;
+    }
     return true;
 }
