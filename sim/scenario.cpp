@@ -365,23 +365,32 @@ bool ParseAsciiStart(const Line& line, SimScenario* out, ParseState* state, std:
 
 bool ParseRefuse(const Line& line, SimScenario* out, std::string* error)
 {
-    const std::string usage = "refuse set|get ID [times=N] [from=M]";
-    if (!ExpectPositional(line, 2, usage, error))
-        return false;
+    const std::string usage =
+        "refuse set|get ID [times=N] [from=M] | refuse any [times=N] [from=M]";
     SimRefusal refusal;
-    if (line.words[1] == "set") {
-        refusal.set = true;
-    } else if (line.words[1] == "get") {
-        refusal.set = false;
-    } else {
-        return Fail(line, "direction '" + line.words[1] + "' is neither set nor get", error);
-    }
     std::int64_t v = 0;
-    if (!ParseRanged(line, "report id", line.words[2], 0, 255, &v, error))
-        return false;
-    refusal.reportId = static_cast<std::uint8_t>(v);
+    std::size_t firstOption = 3;
+    if (line.words.size() > 1 && line.words[1] == "any") {
+        if (!ExpectPositional(line, 1, usage, error))
+            return false;
+        refusal.any = true;
+        firstOption = 2;
+    } else {
+        if (!ExpectPositional(line, 2, usage, error))
+            return false;
+        if (line.words[1] == "set") {
+            refusal.set = true;
+        } else if (line.words[1] == "get") {
+            refusal.set = false;
+        } else {
+            return Fail(line, "direction '" + line.words[1] + "' is neither set nor get", error);
+        }
+        if (!ParseRanged(line, "report id", line.words[2], 0, 255, &v, error))
+            return false;
+        refusal.reportId = static_cast<std::uint8_t>(v);
+    }
     std::vector<Option> options = {{"times", {}}, {"from", {}}};
-    if (!ParseOptions(line, 3, &options, error))
+    if (!ParseOptions(line, firstOption, &options, error))
         return false;
     if (options[0].given) {
         if (!ParseRanged(line, "times", options[0].value, 1, kCountMax, &v, error))

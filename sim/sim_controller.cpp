@@ -73,6 +73,7 @@ struct Device {
     Model model = Model::None;
     std::uint64_t setCount[256] = {};
     std::uint64_t getCount[256] = {};
+    std::uint64_t transferCount = 0;  // both directions, every report
 
     // Report 3 and the pages.
     std::uint8_t mode = 0;
@@ -177,15 +178,17 @@ void Log(SimController* sim, std::uint64_t nowMs, bool set, std::uint8_t id, std
     std::fflush(sim->transcript);
 }
 
-bool Refused(const SimController* sim, bool set, std::uint8_t id, std::uint64_t count)
+bool Refused(const SimController* sim, bool set, std::uint8_t id, std::uint64_t count,
+             std::uint64_t anyCount)
 {
     for (const SimRefusal& r : sim->scenario.refusals) {
-        if (r.set != set || r.reportId != id)
+        if (!r.any && (r.set != set || r.reportId != id))
             continue;
+        const std::uint64_t n = r.any ? anyCount : count;
         std::uint64_t from = static_cast<std::uint64_t>(r.from);
-        if (count < from)
+        if (n < from)
             continue;
-        if (r.times < 0 || count < from + static_cast<std::uint64_t>(r.times))
+        if (r.times < 0 || n < from + static_cast<std::uint64_t>(r.times))
             return true;
     }
     return false;
@@ -547,7 +550,8 @@ bool Transfer(SimController* sim, int index, bool set, const std::uint8_t* in, s
         length > 0) {
         Device& d = sim->devices[static_cast<std::size_t>(index)];
         std::uint64_t count = set ? ++d.setCount[id] : ++d.getCount[id];
-        if (d.model != Model::None && !Refused(sim, set, id, count)) {
+        ++d.transferCount;
+        if (d.model != Model::None && !Refused(sim, set, id, count, d.transferCount)) {
             ok = set ? HandleSet(sim, &d, in, length) : HandleGet(sim, &d, out, length);
             if (ok && IsRaw(d.model))
                 sim->lastRawDevice = index;

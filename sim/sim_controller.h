@@ -17,7 +17,8 @@ struct SimTouch {
 };
 
 struct SimRefusal {
-    bool set = true;  // direction: set (true) or get (false)
+    bool any = false;  // every transfer of the interface, both directions counted together
+    bool set = true;   // direction: set (true) or get (false)
     std::uint8_t reportId = 0;
     int times = -1;  // -1: always
     int from = 1;    // 1-based index of the first refused transfer of that kind

@@ -580,6 +580,21 @@ TEST(Refusals, TimesAndFromCountPerDirectionAndReport)
     EXPECT_EQ(rig.Get(5, 72).size(), 72u);
 }
 
+TEST(Refusals, AnyCountsEveryTransferOfTheInterfaceInOrder)
+{
+    // Transfers 3 and 4 fail whatever they are; from 6 on the interface is as good as gone.
+    Rig rig("device 0596:0102\nrefuse any times=2 from=3\nrefuse any from=6\n");
+    std::vector<bool> ok;
+    ok.push_back(rig.Set(Command3(5, 0, 5, 0)));
+    ok.push_back(!rig.Get(8, 8).empty());
+    ok.push_back(rig.Set(Command3(2, 0, 2, 50)));
+    ok.push_back(!rig.Get(5, 72).empty());
+    ok.push_back(!rig.Get(8, 8).empty());
+    ok.push_back(rig.Set(Command3(5, 0, 7, 0)));
+    ok.push_back(!rig.Get(8, 8).empty());
+    EXPECT_EQ(ok, (std::vector<bool>{true, true, false, false, true, false, false}));
+}
+
 TEST(Refusals, RefusedSetDoesNotReachTheController)
 {
     Rig rig("device 0596:0102\nrefuse set 5 times=1\n");

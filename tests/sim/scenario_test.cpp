@@ -118,12 +118,16 @@ TEST(ScenarioParse, StatusAsciiRefusalsAndPointer)
     SimScenario s = ParseOk(
         "status-touch\nstatus-touch after=0\n"
         "ascii-start reply=7 after=5\nascii-touch\nascii-touch after=9\n"
-        "refuse set 3\nrefuse get 0x80 times=2 from=4\ntouch-from pointer\n");
+        "refuse set 3\nrefuse get 0x80 times=2 from=4\ntouch-from pointer\nrefuse any from=7\n");
     EXPECT_EQ(s.statusTouches, (std::vector<int>{3, 0}));
     EXPECT_EQ(s.asciiStartReply, "7");
     EXPECT_EQ(s.asciiStartAfter, 5);
     EXPECT_EQ(s.asciiTouches, (std::vector<int>{2, 9}));
-    ASSERT_EQ(s.refusals.size(), 2u);
+    ASSERT_EQ(s.refusals.size(), 3u);
+    EXPECT_TRUE(s.refusals[2].any);
+    EXPECT_EQ(s.refusals[2].from, 7);
+    EXPECT_EQ(s.refusals[2].times, -1);
+    EXPECT_FALSE(s.refusals[0].any);
     EXPECT_TRUE(s.refusals[0].set);
     EXPECT_EQ(s.refusals[0].reportId, 3);
     EXPECT_EQ(s.refusals[0].times, -1);
@@ -159,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"touch 0 0 pressure=3", "unknown option"},
         BadLine{"touch 0 0 samples=3 samples=4", "twice"},
         BadLine{"touch 0 0 samples=", "no value"}, BadLine{"touch-from keyboard", "touch source"},
-        BadLine{"refuse put 3", "neither set nor get"},
+        BadLine{"refuse put 3", "neither set nor get"}, BadLine{"refuse any 3", "unexpected"},
         // missing and extra arguments
         BadLine{"device", "missing"}, BadLine{"device 0596:0100 nofeatures extra", "unexpected"},
         BadLine{"device 0596:0100 features", "unexpected"}, BadLine{"touch 5", "missing"},
