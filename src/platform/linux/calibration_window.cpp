@@ -22,6 +22,7 @@
 #include "app/target_geometry.h"
 #include "platform/linux/window_math.h"
 #include "platform/linux/calibration_window.h"
+#include "platform/linux/x_errors.h"
 #include "platform/linux/x_util.h"
 
 namespace {
@@ -47,11 +48,15 @@ struct CalibrationWindow {
     float targetX = -1.0f;
     float targetY = -1.0f;
     bool needsPaint = false;
-    std::mutex queueLock;
-    std::deque<QueuedMessage> queue;
+    std::deque<QueuedMessage> queue;  // guarded by windowLock
 };
 
 namespace {
+
+// Guards the queue and the moment the window is freed. The worker holds it until it is done
+// with the window, wake-up included: once the main loop can take the done message it may free
+// the window, so nothing of the worker may still be on its way to it.
+std::mutex windowLock;
 
 std::atomic<CalibrationWindow*> theWindow{nullptr};
 std::atomic<unsigned long> calibrationWindowId{0};
@@ -134,10 +139,8 @@ bool Post(CalibrationWindow* w, const QueuedMessage& message)
     if (w == nullptr) {
         return false;
     }
-    {
-        std::lock_guard<std::mutex> guard(w->queueLock);
-        w->queue.push_back(message);
-    }
+    std::lock_guard<std::mutex> guard(windowLock);
+    w->queue.push_back(message);
     const std::uint64_t one = 1;
     ssize_t written;
     do {
@@ -180,6 +183,7 @@ void FreeWindow(CalibrationWindow* w)
         XFreeGC(w->display, w->gc);
     }
     if (w->window != 0) {
+        NoteWindowGone(w->window);
         XDestroyWindow(w->display, w->window);
     }
     if (w->display != nullptr) {
@@ -222,11 +226,15 @@ WindowHandle CreateCalibrationWindow()
     XSetWindowAttributes attributes{};
     attributes.background_pixel = WhitePixel(display, screen);
     attributes.event_mask = ExposureMask | KeyPressMask | StructureNotifyMask | ButtonPressMask;
+    // The server answers asynchronously: without the trap a refused window would go unseen and
+    // the run would go on with nothing on the screen.
+    BeginXErrorTrap(display);
     w->window =
         XCreateWindow(display, RootWindow(display, screen), 0, 0, static_cast<unsigned>(w->width),
                       static_cast<unsigned>(w->height), 0, CopyFromParent, InputOutput,
                       CopyFromParent, CWBackPixel | CWEventMask, &attributes);
     if (w->window == 0) {
+        EndXErrorTrap(display);
         FreeWindow(w);
         return nullptr;
     }
@@ -246,6 +254,17 @@ WindowHandle CreateCalibrationWindow()
 
     w->gc = XCreateGC(display, w->window, 0, nullptr);
     XMapRaised(display, w->window);
+    if (EndXErrorTrap(display) != Success) {
+        // What the refused requests left behind is released under a trap of its own.
+        BeginXErrorTrap(display);
+        XFreeGC(display, w->gc);
+        XDestroyWindow(display, w->window);
+        EndXErrorTrap(display);
+        w->gc = nullptr;
+        w->window = 0;
+        FreeWindow(w);
+        return nullptr;
+    }
     // Keys go to the window from the start, also where no window manager hands out the focus.
     if (WaitForWindowEvent(display, w->window, MapNotify, 5000)) {
         XSetInputFocus(display, w->window, RevertToPointerRoot, CurrentTime);
@@ -278,7 +297,7 @@ std::uint32_t PumpUntilQuit()
         }
         std::deque<QueuedMessage> messages;
         {
-            std::lock_guard<std::mutex> guard(w->queueLock);
+            std::lock_guard<std::mutex> guard(windowLock);
             messages.swap(w->queue);
         }
         for (const QueuedMessage& message : messages) {
@@ -318,6 +337,10 @@ void DestroyCalibrationWindow(WindowHandle window)
     if (window == theWindow.load()) {
         theWindow.store(nullptr);
         calibrationWindowId.store(0);
+    }
+    {
+        // Waits for a worker still inside a post to this window.
+        std::lock_guard<std::mutex> guard(windowLock);
     }
     FreeWindow(window);
 }

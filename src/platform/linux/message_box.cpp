@@ -13,6 +13,7 @@
 
 #include "platform/linux/message_format.h"
 #include "platform/linux/window_math.h"
+#include "platform/linux/x_errors.h"
 #include "platform/linux/x_util.h"
 
 namespace {
@@ -238,6 +239,7 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
         default: break;
         }
     }
+    NoteWindowGone(window);
     XDestroyWindow(display, window);
     if (font != nullptr) {
         XFreeFont(display, font);

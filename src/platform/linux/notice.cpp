@@ -10,6 +10,7 @@
 
 #include "platform/linux/window_math.h"
 #include "platform/linux/calibration_window.h"
+#include "platform/linux/x_errors.h"
 #include "platform/linux/x_util.h"
 
 namespace {
@@ -137,6 +138,7 @@ void CloseNotice()
         return;
     }
     Display* display = noticeWindow.display;
+    NoteWindowGone(noticeWindow.window);
     XDestroyWindow(display, noticeWindow.window);
     // The calibration window had the keys before the notice took them.
     const unsigned long calibration = CalibrationWindowId();

@@ -1,0 +1,95 @@
+#include "platform/linux/x_errors.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+struct Trap {
+    Display* display;
+    unsigned long firstSerial;
+    int error;
+};
+
+std::mutex errorLock;
+std::vector<Trap> traps;
+std::vector<Window> goneWindows;
+constexpr std::size_t kGoneKept = 64;
+
+enum class Verdict { Trapped, Expected, Unexpected };
+
+Verdict Judge(const XErrorEvent* event)
+{
+    std::lock_guard<std::mutex> guard(errorLock);
+    for (Trap& trap : traps) {
+        if (trap.display == event->display && event->serial >= trap.firstSerial) {
+            if (trap.error == Success) {
+                trap.error = event->error_code;
+            }
+            return Verdict::Trapped;
+        }
+    }
+    const bool aboutAWindow = event->error_code == BadWindow || event->error_code == BadDrawable;
+    if (aboutAWindow &&
+        std::find(goneWindows.begin(), goneWindows.end(), event->resourceid) != goneWindows.end()) {
+        return Verdict::Expected;
+    }
+    return Verdict::Unexpected;
+}
+
+int HandleXError(Display* display, XErrorEvent* event)
+{
+    if (Judge(event) != Verdict::Unexpected) {
+        return 0;
+    }
+    // Outside our lock: the text lookup is an Xlib call.
+    char text[128] = "";
+    XGetErrorText(display, event->error_code, text, sizeof text);
+    std::fprintf(stderr, "qavel-calib: X error: %s (request %u.%u, resource 0x%lx)\n", text,
+                 static_cast<unsigned>(event->request_code),
+                 static_cast<unsigned>(event->minor_code), event->resourceid);
+    return 0;
+}
+
+}  // namespace
+
+void InstallXErrorHandler()
+{
+    XSetErrorHandler(HandleXError);
+}
+
+void NoteWindowGone(Window window)
+{
+    if (window == 0) {
+        return;
+    }
+    std::lock_guard<std::mutex> guard(errorLock);
+    if (goneWindows.size() == kGoneKept) {
+        goneWindows.erase(goneWindows.begin());
+    }
+    goneWindows.push_back(window);
+}
+
+void BeginXErrorTrap(Display* display)
+{
+    const unsigned long serial = NextRequest(display);
+    std::lock_guard<std::mutex> guard(errorLock);
+    traps.push_back({display, serial, Success});
+}
+
+int EndXErrorTrap(Display* display)
+{
+    XSync(display, False);
+    std::lock_guard<std::mutex> guard(errorLock);
+    int error = Success;
+    for (auto it = traps.begin(); it != traps.end(); ++it) {
+        if (it->display == display) {
+            error = it->error;
+            traps.erase(it);
+            break;
+        }
+    }
+    return error;
+}

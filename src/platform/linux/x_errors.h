@@ -1,0 +1,20 @@
+#pragma once
+// The process's X error handling. Errors arrive asynchronously and for every connection at once,
+// so the handler tells them apart: an error inside a trap belongs to that trap; an error about a
+// window known to be gone is expected and dropped; any other is reported on standard error, and
+// the run goes on (ending the process would leave the controller in calibration).
+
+#include <X11/Xlib.h>
+
+// Installs the handler; call once, after XInitThreads and before any connection is opened.
+void InstallXErrorHandler();
+
+// Records that window has been destroyed, so that late errors about it are dropped.
+void NoteWindowGone(Window window);
+
+// From now on, errors of display's requests are kept for the trap instead of being reported.
+void BeginXErrorTrap(Display* display);
+
+// Waits until the server has answered every request so far (XSync) and ends the trap. Returns
+// the first error code caught, or Success (0) when the server refused nothing.
+int EndXErrorTrap(Display* display);
