@@ -3,7 +3,12 @@
 set -u
 log=$(mktemp)
 xvfb_pid=
+command_pid=
 cleanup() {
+    if [ -n "$command_pid" ]; then
+        kill "$command_pid" 2>/dev/null
+        wait "$command_pid" 2>/dev/null
+    fi
     if [ -n "$xvfb_pid" ]; then
         kill "$xvfb_pid" 2>/dev/null
         wait "$xvfb_pid" 2>/dev/null
@@ -11,6 +16,7 @@ cleanup() {
     rm -f "$log"
 }
 trap cleanup EXIT
+trap 'exit 143' TERM INT
 # Several test runs may start servers at once: a random number, kept only if our server lives.
 for attempt in $(seq 1 20); do
     number=$((200 + RANDOM % 700))
@@ -29,8 +35,12 @@ for attempt in $(seq 1 20); do
     done
     sleep 0.2
     if ours; then
-        DISPLAY=":$number" "$@"
-        exit $?
+        DISPLAY=":$number" "$@" &
+        command_pid=$!
+        wait "$command_pid"
+        status=$?
+        command_pid=
+        exit $status
     fi
     wait "$xvfb_pid" 2>/dev/null
     xvfb_pid=

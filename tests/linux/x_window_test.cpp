@@ -149,6 +149,16 @@ TEST_F(XWindow, AWindowTheServerRefusesIsNoWindow)
     DestroyCalibrationWindow(window);
 }
 
+TEST_F(XWindow, AMessageBoxTheServerRefusesIsNotWaitedFor)
+{
+    // Nothing is shown, so nobody could ever dismiss it: the box reports that it was not shown.
+    testing::internal::CaptureStderr();
+    refuseWindows.store(true);
+    EXPECT_FALSE(ShowMessageBox("Invalid touch.", nullptr, MessageIcon::Error));
+    refuseWindows.store(false);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
 TEST_F(XWindow, OnlyErrorsAboutWindowsKnownToBeGoneAreDropped)
 {
     // The notice's connection gives the focus back to the calibration window; had that window

@@ -175,11 +175,14 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
     attributes.background_pixel = AllocRgb(display, kFaceRgb);
     attributes.event_mask =
         ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
+    // A box the server refuses would leave the event loop below waiting for ever.
+    BeginXErrorTrap(display);
     const Window window = XCreateWindow(
         display, RootWindow(display, screen), x, y, static_cast<unsigned>(layout.width),
         static_cast<unsigned>(layout.height), 0, CopyFromParent, InputOutput, CopyFromParent,
         CWBackPixel | CWEventMask, &attributes);
     if (window == 0) {
+        EndXErrorTrap(display);
         if (font != nullptr) {
             XFreeFont(display, font);
         }
@@ -199,6 +202,16 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
     MarkAsDialog(display, window);
     DescribeForReaders(display, window, formatted, icon, layout);
     XMapRaised(display, window);
+    if (EndXErrorTrap(display) != Success) {
+        BeginXErrorTrap(display);
+        XDestroyWindow(display, window);
+        EndXErrorTrap(display);
+        if (font != nullptr) {
+            XFreeFont(display, font);
+        }
+        XCloseDisplay(display);
+        return false;
+    }
     if (WaitForWindowEvent(display, window, MapNotify, 5000)) {
         XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
     }
