@@ -35,19 +35,6 @@ using CreateWindowFn = Window (*)(Display*, Window, int, int, unsigned int, unsi
                                   unsigned int, int, unsigned int, Visual*, unsigned long,
                                   XSetWindowAttributes*);
 
-void WakeMainLoopThenWait()
-{
-    XEvent expose{};
-    expose.xexpose.type = Expose;
-    expose.xexpose.window = CalibrationWindowId();
-    expose.xexpose.width = 1;
-    expose.xexpose.height = 1;
-    XSendEvent(poker, expose.xexpose.window, False, ExposureMask, &expose);
-    XFlush(poker);
-    timespec pause{0, 300L * 1000 * 1000};
-    nanosleep(&pause, nullptr);
-}
-
 }  // namespace
 
 extern "C" Window XCreateWindow(Display* display, Window parent, int x, int y, unsigned int width,
@@ -65,6 +52,23 @@ extern "C" Window XCreateWindow(Display* display, Window parent, int x, int y, u
 
 #if !defined(__SANITIZE_THREAD__)
 // The thread sanitizer keeps its own books on these two; the gap is widened only without it.
+namespace {
+
+void WakeMainLoopThenWait()
+{
+    XEvent expose{};
+    expose.xexpose.type = Expose;
+    expose.xexpose.window = CalibrationWindowId();
+    expose.xexpose.width = 1;
+    expose.xexpose.height = 1;
+    XSendEvent(poker, expose.xexpose.window, False, ExposureMask, &expose);
+    XFlush(poker);
+    timespec pause{0, 300L * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+}
+
+}  // namespace
+
 using UnlockFn = int (*)(pthread_mutex_t*);
 using WriteFn = ssize_t (*)(int, const void*, size_t);
 
