@@ -1,13 +1,14 @@
-#!/bin/bash
+#!/usr/bin/env bash
 # Not a test: what the Linux program costs while it waits, and how long a whole run takes.
 #  1. CPU time of the program while target 1 waits 10 s for a touch that does not come.
 #  2. Wall time of a whole model 0x0102 run (start to the message box) against the sum of the
 #     pauses the design imposes on that run (every transfer's 100 ms, the 1000 ms and 500 ms
 #     after the targets), counted from the transcript.
 # Runs on a private Xvfb; uses the build of the linux preset (tools/demo.sh builds it too).
-set -eu
+set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/tools/lib/display.sh"
 build=${QAVEL_BUILD:-$root/build/linux}
 program=$build/src/platform/linux/qavel-calib
 preload=$build/sim/preload/libqavel_sim_preload.so
@@ -17,20 +18,18 @@ for f in "$program" "$preload" "$probe"; do
 done
 
 work=$(mktemp -d)
-xvfb=
 prog=
 cleanup() {
-    [ -n "$prog" ] && kill "$prog" 2>/dev/null && wait "$prog" 2>/dev/null
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
+    if [ -n "$prog" ]; then
+        kill "$prog" 2>/dev/null || true
+        wait "$prog" 2>/dev/null || true
+    fi
+    qavel_stop_xvfb
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-number=$((200 + RANDOM % 700))
-Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=":$number"
-"$probe" pixel 0 0 >/dev/null || { echo "Xvfb did not start" >&2; exit 1; }
+qavel_start_xvfb "$work/xvfb.log"
 
 cpu_ticks() {  # utime + stime of a process, in clock ticks
     awk '{ print $14 + $15 }' "/proc/$1/stat"

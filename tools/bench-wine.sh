@@ -4,30 +4,35 @@
 # usage: tools/bench-wine.sh [WINDOWS_BUILD_DIR]   (default: build/windows, built first)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=${1:-$ROOT/build/windows}
+. "$ROOT/tools/lib/display.sh"
+BUILD=$(realpath -m "${1:-$ROOT/build/windows}")
 if [ $# -eq 0 ]; then cmake --preset windows >/dev/null && cmake --build --preset windows -j2 >/dev/null; fi
 WORK="$BUILD/bench-wine"
-mkdir -p "$WORK/run"
-cp "$BUILD/bin/qavel-calib.exe" "$BUILD/sim-dlls/hid.dll" "$BUILD/sim-dlls/setupapi.dll" \
-   "$BUILD/wine-inspect/qavel-inspect.exe" "$WORK/run/"
-export WINEPREFIX="$WORK/prefix" WINEDEBUG=-all
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" 2>/dev/null &
-XVFB_PID=$!
-trap 'wineserver -k 2>/dev/null || true; kill $XVFB_PID 2>/dev/null || true' EXIT
-until [ -s "$WORK/display" ]; do sleep 0.1; done
-export DISPLAY=":$(cat "$WORK/display")"
-[ -d "$WINEPREFIX/drive_c" ] || wineboot -i >/dev/null 2>&1
+qavel_wine_stage "$BUILD" "$WORK/run" inspect
+qavel_wine_env "$WORK/prefix"
+trap 'qavel_wine_stop; qavel_stop_xvfb' EXIT
+qavel_start_xvfb "$WORK/xvfb.log"
+qavel_wine_prefix "$WORK/wineboot.log"
 
-inspect() { (cd "$WORK" && WINEDLLOVERRIDES= wine run/qavel-inspect.exe --desktop qbench "$@" 2>/dev/null) | tr -d '\r'; }
+inspect() { qavel_wine_inspect "$WORK/run" "$WORK" qbench "$@"; }
 
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
+# The program's own process in our prefix (not the desktop that started it, nor another user's).
+program_pid() {
+    local pid found=
+    for pid in $(pgrep -f 'qavel-calib\.exe' || true); do
+        tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | grep -q explorer && continue
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && found=$pid
+    done
+    echo "$found"
+}
+
 echo "== CPU while waiting 10 s for a touch (model 0x0102, no touch scripted)"
 printf 'device 0596:0102\n' >"$WORK/waiting.txt"
-(cd "$WORK/run" && QAVEL_SIM="$WORK/waiting.txt" WINEDLLOVERRIDES="hid,setupapi=n,b" \
-    exec wine explorer /desktop=qbench,1024x768 "$WORK/run/qavel-calib.exe") >/dev/null 2>&1 &
+qavel_wine_program "$WORK/run" qbench "$WORK/waiting.txt" >/dev/null 2>&1 &
 sleep 5
-PID=$(pgrep -n -f "$WORK/run/qavel-calib.exe" | head -n1)
+PID=$(program_pid)
 [ -n "$PID" ] || { echo "program process not found" >&2; exit 1; }
 HZ=$(getconf CLK_TCK)
 before=$(cpu_ticks "$PID"); sleep 10; after=$(cpu_ticks "$PID")
@@ -40,8 +45,7 @@ echo "== wall time of a whole 0x0102 run"
 printf 'device 0596:0102\ntouch -1536 -1536\ntouch 1536 1536\n' >"$WORK/run.txt"
 rm -f "$WORK/transcript.log"
 start=$(date +%s%N)
-(cd "$WORK/run" && QAVEL_SIM="$WORK/run.txt" QAVEL_SIM_LOG="$WORK/transcript.log" WINEDLLOVERRIDES="hid,setupapi=n,b" \
-    exec wine explorer /desktop=qbench,1024x768 "$WORK/run/qavel-calib.exe") >/dev/null 2>&1 &
+qavel_wine_program "$WORK/run" qbench "$WORK/run.txt" "$WORK/transcript.log" >/dev/null 2>&1 &
 inspect message 240 >/dev/null
 shown=$(date +%s%N)
 inspect press-ok >/dev/null

@@ -1,8 +1,8 @@
-#!/bin/bash
+#!/usr/bin/env bash
 # Builds the Linux program and runs it against the simulated controller, touched with the mouse,
 # then prints the calibration page the program wrote. Needs a desktop (DISPLAY).
 #   tools/demo.sh [SCENARIO]   (default: tools/demo-0102.scenario)
-set -eu
+set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 scenario=$(realpath "${1:-$root/tools/demo-0102.scenario}")

@@ -1,7 +1,8 @@
-#!/bin/bash
+#!/usr/bin/env bash
 # The user stops the run while target 2 waits: by Esc (argument "escape") or by the window
 # manager's close request (argument "close"). Either only raises the flag; the run then ends
 # with "Calibration terminated by user.".
+set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 how=$4
 

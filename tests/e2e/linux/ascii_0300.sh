@@ -1,6 +1,7 @@
-#!/bin/bash
+#!/usr/bin/env bash
 # Model 0x0300: the run ends in success, and while the controller saves, the notice is up:
 # centred, on top of the calibration window, with its caption and its text readable.
+set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
 start_program "device 0596:0300

@@ -1,9 +1,11 @@
+#!/usr/bin/env bash
 # Shared steps of the end-to-end scripts: a private Xvfb, the real program with the simulator
-# preloaded, and reading back what is on screen. Sourced; the script passes its three arguments.
+# preloaded, and reading back what is on screen. Sourced by scripts running under
+# set -euo pipefail; the script passes its three arguments.
 # Nothing here depends on how fast the machine is: every wait polls up to a generous limit, and
 # the program is stopped (SIGSTOP) while a screenshot is taken, so that nothing moves meanwhile.
 
-set -u
+. "$(dirname "${BASH_SOURCE[0]}")/../../../tools/lib/display.sh"
 
 PROGRAM=$1
 PRELOAD=$2
@@ -11,20 +13,16 @@ PROBE=$3
 WAIT_LIMIT=${QAVEL_E2E_WAIT_LIMIT:-120}
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/qavel-e2e.XXXXXX")
-XVFB_PID=
 PROGRAM_PID=
 TRANSCRIPT=$WORK/transcript.txt
 
 cleanup() {
     if [ -n "$PROGRAM_PID" ] && kill -0 "$PROGRAM_PID" 2>/dev/null; then
-        kill -CONT "$PROGRAM_PID" 2>/dev/null
-        kill "$PROGRAM_PID" 2>/dev/null
-        wait "$PROGRAM_PID" 2>/dev/null
+        kill -CONT "$PROGRAM_PID" 2>/dev/null || true
+        kill "$PROGRAM_PID" 2>/dev/null || true
+        wait "$PROGRAM_PID" 2>/dev/null || true
     fi
-    if [ -n "$XVFB_PID" ]; then
-        kill "$XVFB_PID" 2>/dev/null
-        wait "$XVFB_PID" 2>/dev/null
-    fi
+    qavel_stop_xvfb
     if [ "${QAVEL_E2E_KEEP:-0}" = 1 ]; then
         echo "kept $WORK" >&2
     else
@@ -40,38 +38,6 @@ fail() {
         tail -n 5 "$TRANSCRIPT" >&2
     fi
     exit 1
-}
-
-# A display of its own. Xvfb's -displayfd is not enough where several test runs start servers at
-# once: two of them were seen to come up on the same number. So take a random high number,
-# start Xvfb on it, and keep it only if the server we started is the one that answers.
-start_xvfb() {
-    local attempt number
-    for attempt in $(seq 1 20); do
-        number=$((200 + RANDOM % 700))
-        [ -e "/tmp/.X11-unix/X$number" ] && continue
-        [ -e "/tmp/.X$number-lock" ] && continue
-        Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
-        XVFB_PID=$!
-        local deadline=$((SECONDS + WAIT_LIMIT))
-        while kill -0 "$XVFB_PID" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
-            if DISPLAY=":$number" "$PROBE" pixel 0 0 >/dev/null 2>&1; then
-                # A server already on that number makes ours exit at once; give it the chance.
-                sleep 0.3
-                if kill -0 "$XVFB_PID" 2>/dev/null; then
-                    export DISPLAY=":$number"
-                    echo "$DISPLAY" >"$WORK/display"
-                    return 0
-                fi
-                break
-            fi
-            sleep 0.05
-        done
-        kill "$XVFB_PID" 2>/dev/null
-        wait "$XVFB_PID" 2>/dev/null
-        XVFB_PID=
-    done
-    fail "could not start Xvfb on a free display"
 }
 
 # Starts the program on a scenario given as text.
@@ -195,7 +161,8 @@ expect_exit_zero() {
 
 # Bytes of the last successful write of a report with the given id and length, one per line.
 last_write() {  # ID LENGTH
-    grep " set $1 $2 ok " "$TRANSCRIPT" | tail -n 1 | cut -d' ' -f6-
+    { grep " set $1 $2 ok " "$TRANSCRIPT" || true; } | tail -n 1 | cut -d' ' -f6-
 }
 
-start_xvfb
+qavel_start_xvfb "$WORK/xvfb.log" || fail "no display"
+echo "$DISPLAY" >"$WORK/display"

@@ -1,6 +1,7 @@
-#!/bin/bash
+#!/usr/bin/env bash
 # Only foreign or unusable interfaces: an unsupported product, and a supported one whose
 # descriptor declares no feature values. The one thing shown is message 1009.
+set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
 start_program "device 0596:0101

@@ -1,6 +1,7 @@
-#!/bin/bash
+#!/usr/bin/env bash
 # Model 0x0102 with a zero grid: both targets where the geometry puts them, green then red, no
 # third target, the success message, and the calibration page written with the edge limits.
+set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
 # rest= keeps each target green for a number of polls, so it is on screen long enough to see.

@@ -1,5 +1,6 @@
-#!/bin/bash
+#!/usr/bin/env bash
 # One model's whole run to the success message: MODEL is the first argument after lib.sh's three.
+set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 model=$4
 

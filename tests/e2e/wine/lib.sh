@@ -1,8 +1,12 @@
+#!/usr/bin/env bash
 # Shared by the Wine end-to-end cases: one Xvfb per case, the program on a 1024 x 768 Wine
 # virtual desktop with the simulator DLLs, the window inspector in the same prefix.
+# Sourced by wine_e2e.sh, which runs under set -euo pipefail.
 
-WIDTH=1024
-HEIGHT=768
+. "$(dirname "${BASH_SOURCE[0]}")/../../../tools/lib/display.sh"
+
+WIDTH=${QAVEL_SCREEN%x*}
+HEIGHT=${QAVEL_SCREEN#*x}
 
 fail() {
     echo "FAIL: $*" >&2
@@ -18,46 +22,29 @@ setup() {
     WINDOWS_BUILD=$1
     WORK=$2
     CASE=$3
-    export WINEPREFIX="$WORK/prefix"
-    export WINEDEBUG=-all
-    export WINEARCH=win64
+    qavel_wine_env "$WORK/prefix"
     unset QAVEL_SIM QAVEL_SIM_LOG
     CASE_DIR="$WORK/cases/$CASE"
     RUN_DIR="$CASE_DIR/run"
     DESKTOP="qavel-$CASE"
-    XVFB_PID=""
     PROGRAM_PID=""
+    TRANSCRIPT=""
     rm -rf "$CASE_DIR"
     mkdir -p "$RUN_DIR"
-    for file in bin/qavel-calib.exe sim-dlls/hid.dll sim-dlls/setupapi.dll wine-inspect/qavel-inspect.exe; do
-        [ -f "$WINDOWS_BUILD/$file" ] || fail "$WINDOWS_BUILD/$file is missing: build the windows preset first"
-        cp "$WINDOWS_BUILD/$file" "$RUN_DIR/"
-    done
+    qavel_wine_stage "$WINDOWS_BUILD" "$RUN_DIR" inspect || fail "cannot stage the Windows build"
     trap cleanup EXIT
 }
 
 cleanup() {
     local status=$?
-    wineserver -k >/dev/null 2>&1 || true
+    qavel_wine_stop
     if [ -n "$PROGRAM_PID" ]; then kill "$PROGRAM_PID" 2>/dev/null || true; fi
-    if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; wait "$XVFB_PID" 2>/dev/null || true; fi
+    qavel_stop_xvfb
     exit $status
 }
 
 start_xvfb() {
-    local displayFile="$CASE_DIR/display"
-    Xvfb -displayfd 3 -screen 0 ${WIDTH}x${HEIGHT}x24 -nolisten tcp 3>"$displayFile" >"$CASE_DIR/xvfb.log" 2>&1 &
-    XVFB_PID=$!
-    local i
-    for i in $(seq 1 300); do
-        if [ -s "$displayFile" ]; then
-            export DISPLAY=":$(head -n1 "$displayFile")"
-            return 0
-        fi
-        kill -0 "$XVFB_PID" 2>/dev/null || fail "Xvfb did not start"
-        sleep 0.1
-    done
-    fail "Xvfb gave no display number"
+    qavel_start_xvfb "$CASE_DIR/xvfb.log" || fail "Xvfb did not start"
 }
 
 # start_program SCENARIO_TEXT: the program on its own virtual desktop, with the transcript.
@@ -65,16 +52,14 @@ start_program() {
     printf '%s\n' "$1" >"$CASE_DIR/scenario.txt"
     TRANSCRIPT="$CASE_DIR/transcript.log"
     rm -f "$TRANSCRIPT"
-    (cd "$RUN_DIR" && QAVEL_SIM="$CASE_DIR/scenario.txt" QAVEL_SIM_LOG="$TRANSCRIPT" \
-        WINEDLLOVERRIDES="hid,setupapi=n,b" \
-        exec wine explorer "/desktop=$DESKTOP,${WIDTH}x${HEIGHT}" qavel-calib.exe) \
+    qavel_wine_program "$RUN_DIR" "$DESKTOP" "$CASE_DIR/scenario.txt" "$TRANSCRIPT" \
         >"$CASE_DIR/program.out" 2>&1 &
     PROGRAM_PID=$!
 }
 
 # inspect ARGS...: the window inspector on the program's desktop; its output, one key=value a line.
 inspect() {
-    (cd "$CASE_DIR" && WINEDLLOVERRIDES= wine "$RUN_DIR/qavel-inspect.exe" --desktop "$DESKTOP" "$@" 2>/dev/null) | sed -u 's/\r$//'
+    qavel_wine_inspect "$RUN_DIR" "$CASE_DIR" "$DESKTOP" "$@"
 }
 
 # value KEY TEXT: the value of key=value in TEXT.

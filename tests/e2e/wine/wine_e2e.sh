@@ -20,9 +20,7 @@ touch -1536 -1536 rest=3'
 
 case_prefix() {
     rm -rf "$WINEPREFIX"
-    wineboot -i >"$CASE_DIR/wineboot.log" 2>&1 || fail "wineboot -i failed"
-    wineserver -w
-    [ -d "$WINEPREFIX/drive_c/windows" ] || fail "the prefix has no Windows folder"
+    qavel_wine_prefix "$CASE_DIR/wineboot.log" || fail "no fresh Wine prefix"
 }
 
 case_no_controller() {
@@ -39,7 +37,7 @@ device 0596:0102 nofeatures'
 case_broken_scenario() {
     printf 'device 0596:0102\ntouch 10\n' >"$CASE_DIR/scenario.txt"
     local status=0
-    (cd "$RUN_DIR" && QAVEL_SIM="$CASE_DIR/scenario.txt" WINEDLLOVERRIDES="hid,setupapi=n,b" \
+    (cd "$RUN_DIR" && QAVEL_SIM="$CASE_DIR/scenario.txt" WINEDLLOVERRIDES=$QAVEL_WINE_SIM_DLLS \
         timeout 120 wine qavel-calib.exe) >"$CASE_DIR/program.out" 2>"$CASE_DIR/program.err" || status=$?
     cat "$CASE_DIR/program.err"
     expect_equal "exit code" "$status" "2"

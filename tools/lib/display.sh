@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Starting a private X server and running the Windows program under Wine, for every test and tool
+# that needs a screen. Sourced, not run; safe under `set -euo pipefail`. No function here exits
+# its caller: each says what went wrong on standard error and returns non-zero.
+
+QAVEL_SCREEN=1024x768
+QAVEL_XVFB_PID=
+
+# Whether a server answers on display NUMBER.
+qavel_display_answers() {  # NUMBER
+    DISPLAY=":$1" xdpyinfo >/dev/null 2>&1
+}
+
+# Whether the Xvfb we started (QAVEL_XVFB_PID) came up and is the server on NUMBER. Waits up to
+# 60 s for it to answer. A server already on that number makes ours exit at once (a lock or a
+# listening socket of the number is taken), so ours must still be alive a moment after something
+# answers, and the lock file must name it.
+qavel_xvfb_is_ours() {  # NUMBER
+    local number=$1 deadline=$((SECONDS + 60)) owner
+    while kill -0 "$QAVEL_XVFB_PID" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
+        if qavel_display_answers "$number"; then
+            sleep 0.3
+            kill -0 "$QAVEL_XVFB_PID" 2>/dev/null || return 1
+            owner=$(tr -d ' \n' <"/tmp/.X$number-lock" 2>/dev/null) || owner=
+            [ "$owner" = "$QAVEL_XVFB_PID" ]
+            return
+        fi
+        sleep 0.05
+    done
+    return 1
+}
+
+# Starts a private Xvfb of QAVEL_SCREEN at 24 bits on a free display and exports DISPLAY.
+# Xvfb's -displayfd alone is not enough where several test runs start servers at once: two of
+# them were seen to come up on the same number. So a random high number is tried, and kept only
+# if the server we started is the one that answers there.
+qavel_start_xvfb() {  # [LOG]
+    local log=${1:-/dev/null} attempt number
+    for attempt in $(seq 1 20); do
+        number=$((200 + RANDOM % 700))
+        [ -e "/tmp/.X11-unix/X$number" ] && continue
+        [ -e "/tmp/.X$number-lock" ] && continue
+        Xvfb ":$number" -screen 0 "${QAVEL_SCREEN}x24" -nolisten tcp >"$log" 2>&1 &
+        QAVEL_XVFB_PID=$!
+        if qavel_xvfb_is_ours "$number"; then
+            export DISPLAY=":$number"
+            return 0
+        fi
+        qavel_stop_xvfb
+    done
+    echo "could not start Xvfb on a free display (log: $log)" >&2
+    return 1
+}
+
+# Stops the Xvfb started by qavel_start_xvfb, if any.
+qavel_stop_xvfb() {
+    if [ -n "$QAVEL_XVFB_PID" ]; then
+        kill "$QAVEL_XVFB_PID" 2>/dev/null || true
+        wait "$QAVEL_XVFB_PID" 2>/dev/null || true
+        QAVEL_XVFB_PID=
+    fi
+}
+
+# Wine's environment for a prefix of our own: 64-bit, quiet. Wine takes only an absolute path.
+qavel_wine_env() {  # PREFIX
+    WINEPREFIX=$(realpath -m "$1")
+    export WINEPREFIX WINEDEBUG=-all WINEARCH=win64
+}
+
+# Makes the prefix (WINEPREFIX) when it has no Windows folder yet, and waits for its wineserver.
+qavel_wine_prefix() {  # [LOG]
+    local log=${1:-/dev/null}
+    [ -d "$WINEPREFIX/drive_c/windows" ] && return 0
+    wineboot -i >"$log" 2>&1 || { echo "wineboot -i failed (log: $log)" >&2; return 1; }
+    wineserver -w || true
+    [ -d "$WINEPREFIX/drive_c/windows" ] || { echo "the Wine prefix has no Windows folder" >&2; return 1; }
+}
+
+# Ends every Wine process of the prefix.
+qavel_wine_stop() {
+    wineserver -k >/dev/null 2>&1 || true
+}
+
+# Copies the program, the simulator DLLs and, where asked, the window inspector out of a build
+# of the windows preset into one folder.
+qavel_wine_stage() {  # WINDOWS_BUILD DEST [inspect]
+    local build=$1 dest=$2 file
+    local files=(bin/qavel-calib.exe sim-dlls/hid.dll sim-dlls/setupapi.dll)
+    [ "${3:-}" = inspect ] && files+=(wine-inspect/qavel-inspect.exe)
+    mkdir -p "$dest"
+    for file in "${files[@]}"; do
+        if [ ! -f "$build/$file" ]; then
+            echo "$build/$file is missing: build the windows preset first" >&2
+            return 1
+        fi
+        cp "$build/$file" "$dest/"
+    done
+}
+
+# The DLL overrides that make the staged simulator DLLs stand in for Wine's own.
+QAVEL_WINE_SIM_DLLS="hid,setupapi=n,b"
+
+# Becomes the staged program on a QAVEL_SCREEN virtual desktop of its own, against a scenario,
+# with the transcript in TRANSCRIPT where one is given. It replaces the calling shell, so run it
+# as a background job (`qavel_wine_program ... &`, then $! is Wine's) or in a subshell.
+qavel_wine_program() {  # RUN_DIR DESKTOP SCENARIO [TRANSCRIPT]
+    local scenario transcript=
+    scenario=$(realpath -m "$3")
+    [ -z "${4:-}" ] || transcript=$(realpath -m "$4")
+    cd "$1" || return 1
+    QAVEL_SIM=$scenario QAVEL_SIM_LOG=$transcript WINEDLLOVERRIDES=$QAVEL_WINE_SIM_DLLS \
+        exec wine explorer "/desktop=$2,$QAVEL_SCREEN" qavel-calib.exe
+}
+
+# The window inspector on a program's desktop, run from WORK_DIR (where it leaves its files);
+# its output, one key=value a line.
+qavel_wine_inspect() {  # RUN_DIR WORK_DIR DESKTOP ARGS...
+    local run=$1 work=$2 desktop=$3
+    shift 3
+    (cd "$work" && WINEDLLOVERRIDES= wine "$run/qavel-inspect.exe" --desktop "$desktop" "$@" 2>/dev/null) |
+        sed -u 's/\r$//'
+}
