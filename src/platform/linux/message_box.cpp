@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "platform/linux/message_format.h"
-#include "platform/linux/window_math.h"
 #include "platform/linux/x_errors.h"
 #include "platform/linux/x_util.h"
 
@@ -88,10 +87,7 @@ void Draw(Display* display, Window window, XFontStruct* font, const Layout& layo
     int lineHeight = 0;
     int ascent = 0;
     FontMetrics(font, &averageWidth, &lineHeight, &ascent);
-    GC gc = XCreateGC(display, window, 0, nullptr);
-    if (font != nullptr) {
-        XSetFont(display, gc, font->fid);
-    }
+    GC gc = CreateTextGc(display, window, font);
     const unsigned long black = BlackPixel(display, DefaultScreen(display));
     XSetForeground(display, gc, AllocRgb(display, kFaceRgb));
     XFillRectangle(display, window, gc, 0, 0, static_cast<unsigned>(layout.width),
@@ -165,28 +161,18 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
     const std::string title = caption != nullptr ? caption : "Error";
     XFontStruct* font = LoadDialogFont(display);
     const Layout layout = ComputeLayout(font, formatted);
-    const int screen = DefaultScreen(display);
     std::int32_t x = 0;
     std::int32_t y = 0;
-    CenterOnDesktopOrigin(0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen),
-                          layout.width, layout.height, &x, &y);
-
     XSetWindowAttributes attributes{};
-    attributes.background_pixel = AllocRgb(display, kFaceRgb);
     attributes.event_mask =
         ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
     // A box the server refuses would leave the event loop below waiting for ever.
     BeginXErrorTrap(display);
-    const Window window = XCreateWindow(
-        display, RootWindow(display, screen), x, y, static_cast<unsigned>(layout.width),
-        static_cast<unsigned>(layout.height), 0, CopyFromParent, InputOutput, CopyFromParent,
-        CWBackPixel | CWEventMask, &attributes);
+    const Window window = CreateCentredFaceWindow(display, layout.width, layout.height, attributes,
+                                                  CWEventMask, &x, &y);
     if (window == 0) {
         EndXErrorTrap(display);
-        if (font != nullptr) {
-            XFreeFont(display, font);
-        }
-        XCloseDisplay(display);
+        FreeFontAndCloseDisplay(display, font);
         return false;
     }
     XStoreName(display, window, title.c_str());
@@ -206,10 +192,7 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
         BeginXErrorTrap(display);
         XDestroyWindow(display, window);
         EndXErrorTrap(display);
-        if (font != nullptr) {
-            XFreeFont(display, font);
-        }
-        XCloseDisplay(display);
+        FreeFontAndCloseDisplay(display, font);
         return false;
     }
     if (WaitForWindowEvent(display, window, MapNotify, 5000)) {
@@ -254,9 +237,6 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
     }
     NoteWindowGone(window);
     XDestroyWindow(display, window);
-    if (font != nullptr) {
-        XFreeFont(display, font);
-    }
-    XCloseDisplay(display);
+    FreeFontAndCloseDisplay(display, font);
     return true;
 }

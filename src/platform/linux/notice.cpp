@@ -42,10 +42,7 @@ void DrawNotice(Display* display, Window window, XFontStruct* font, const std::s
     int lineHeight = 0;
     int ascent = 0;
     FontMetrics(font, &averageWidth, &lineHeight, &ascent);
-    GC gc = XCreateGC(display, window, 0, nullptr);
-    if (font != nullptr) {
-        XSetFont(display, gc, font->fid);
-    }
+    GC gc = CreateTextGc(display, window, font);
     XSetForeground(display, gc, AllocRgb(display, kCaptionRgb));
     XFillRectangle(display, window, gc, 0, 0, static_cast<unsigned>(width),
                    static_cast<unsigned>(captionHeight));
@@ -88,31 +85,20 @@ void ShowNotice(const char* caption, const char* text)
     const int textTop = captionHeight + DialogUnitsToPixelsY(kTextTopDlu, lineHeight);
     const int textWidth = DialogUnitsToPixelsX(kTextWidthDlu, averageWidth);
 
-    const int screen = DefaultScreen(display);
     std::int32_t x = 0;
     std::int32_t y = 0;
-    CenterOnDesktopOrigin(0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen),
-                          width, height, &x, &y);
-
     XSetWindowAttributes attributes{};
-    attributes.background_pixel = AllocRgb(display, kFaceRgb);
-    attributes.border_pixel = BlackPixel(display, screen);
+    attributes.border_pixel = BlackPixel(display, DefaultScreen(display));
     // No frame from a window manager (so no close box), and above the full-screen window.
     attributes.override_redirect = True;
     attributes.backing_store = Always;
     attributes.save_under = True;
     attributes.event_mask = ExposureMask | StructureNotifyMask;
-    const Window window =
-        XCreateWindow(display, RootWindow(display, screen), x, y, static_cast<unsigned>(width),
-                      static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
-                      CWBackPixel | CWBorderPixel | CWOverrideRedirect | CWBackingStore |
-                          CWSaveUnder | CWEventMask,
-                      &attributes);
+    const Window window = CreateCentredFaceWindow(
+        display, width, height, attributes,
+        CWBorderPixel | CWOverrideRedirect | CWBackingStore | CWSaveUnder | CWEventMask, &x, &y);
     if (window == 0) {
-        if (font != nullptr) {
-            XFreeFont(display, font);
-        }
-        XCloseDisplay(display);
+        FreeFontAndCloseDisplay(display, font);
         return;
     }
     XMapRaised(display, window);

@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 
+#include "platform/linux/window_math.h"
+
 namespace {
 
 std::int64_t MonotonicMs()
@@ -161,4 +163,34 @@ void SetStringProperty(Display* display, Window window, const char* name, const 
     XChangeProperty(display, window, atom, XA_STRING, 8, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(value.c_str()),
                     static_cast<int>(value.size()));
+}
+
+GC CreateTextGc(Display* display, Drawable drawable, XFontStruct* font)
+{
+    GC gc = XCreateGC(display, drawable, 0, nullptr);
+    if (font != nullptr) {
+        XSetFont(display, gc, font->fid);
+    }
+    return gc;
+}
+
+Window CreateCentredFaceWindow(Display* display, int width, int height,
+                               XSetWindowAttributes attributes, unsigned long valueMask,
+                               std::int32_t* x, std::int32_t* y)
+{
+    const int screen = DefaultScreen(display);
+    CenterOnDesktopOrigin(0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen),
+                          width, height, x, y);
+    attributes.background_pixel = AllocRgb(display, kFaceRgb);
+    return XCreateWindow(display, RootWindow(display, screen), *x, *y, static_cast<unsigned>(width),
+                         static_cast<unsigned>(height), 0, CopyFromParent, InputOutput,
+                         CopyFromParent, valueMask | CWBackPixel, &attributes);
+}
+
+void FreeFontAndCloseDisplay(Display* display, XFontStruct* font)
+{
+    if (font != nullptr) {
+        XFreeFont(display, font);
+    }
+    XCloseDisplay(display);
 }

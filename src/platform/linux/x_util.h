@@ -34,3 +34,15 @@ bool WaitForWindowEvent(Display* display, Window window, int eventType, int time
 
 // Stores a STRING property on window.
 void SetStringProperty(Display* display, Window window, const char* name, const std::string& value);
+
+// A GC drawing with font (the server default's when null); the caller frees it.
+GC CreateTextGc(Display* display, Drawable drawable, XFontStruct* font);
+
+// A top-level window of width x height centred on the default screen, on the face colour.
+// attributes and valueMask give the rest; x and y receive where it was put. 0 when refused.
+Window CreateCentredFaceWindow(Display* display, int width, int height,
+                               XSetWindowAttributes attributes, unsigned long valueMask,
+                               std::int32_t* x, std::int32_t* y);
+
+// Frees font (when not null) and closes the connection.
+void FreeFontAndCloseDisplay(Display* display, XFontStruct* font);
