@@ -101,10 +101,15 @@ TEST_F(AsciiTunnel, CommandsGoOutIn56ByteChunks)
     ASSERT_TRUE(SendAsciiCommand(session, data, 56));
     const auto sets = Matching(Transfers(world), "set 09 64");
     ASSERT_EQ(sets.size(), 3u);
-    EXPECT_EQ(sets[0].substr(0, 27), "set 09 64 ok 09 0a 38 00 00");
-    EXPECT_EQ(sets[1].substr(0, 27), "set 09 64 ok 09 0a 01 00 00");
-    EXPECT_NE(sets[1].find(" 45 00 00"), std::string::npos) << "byte 56 of the data is 'E'";
-    EXPECT_EQ(sets[2].substr(0, 27), "set 09 64 ok 09 0a 38 00 00");
+    using Bytes = std::vector<std::uint8_t>;
+    for (const auto& set : sets) {
+        EXPECT_TRUE(ParseTransfer(set).ok) << set;
+    }
+    EXPECT_EQ(BytesAt(ParseTransfer(sets[0]), 0, 5), Bytes({0x09, 0x0a, 0x38, 0x00, 0x00}));
+    EXPECT_EQ(BytesAt(ParseTransfer(sets[1]), 0, 5), Bytes({0x09, 0x0a, 0x01, 0x00, 0x00}));
+    EXPECT_EQ(BytesAt(ParseTransfer(sets[1]), 8, 3), Bytes({0x45, 0x00, 0x00}))
+        << "byte 56 of the data is 'E'";
+    EXPECT_EQ(BytesAt(ParseTransfer(sets[2]), 0, 5), Bytes({0x09, 0x0a, 0x38, 0x00, 0x00}));
     EXPECT_FALSE(SendAsciiCommand(session, data, 0));
     EXPECT_EQ(Transfers(world).size(), 3u);
 }
@@ -181,8 +186,10 @@ TEST_F(AsciiTunnel, ATouchMessageAndAFailedWaitThatSavesFirst)
     EXPECT_NE(events[1].find("notice closed"), std::string::npos);
     const auto sets = Matching(Transfers(world), "set 09");
     ASSERT_EQ(sets.size(), 2u);
-    EXPECT_EQ(sets[1].substr(0, 39), "set 09 64 ok 09 0a 03 00 00 00 00 00 01");
-    EXPECT_EQ(sets[1].substr(39, 6), " 52 0d");
+    EXPECT_EQ(sets[1].rfind("set 09 64 ok", 0), 0u);
+    EXPECT_EQ(BytesAt(ParseTransfer(sets[1]), 0, 11),
+              std::vector<std::uint8_t>(
+                  {0x09, 0x0a, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x52, 0x0d}));
 }
 
 }  // namespace

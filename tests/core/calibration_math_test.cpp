@@ -228,26 +228,26 @@ TEST_F(CalibrationStore, GridFromTheControllerAndEveryOtherByteKept)
     EXPECT_EQ(t[0], "set 03 8 ok 03 02 00 00 02 00 32 00");
     EXPECT_EQ(t[1].rfind("get 05 72 ok 05", 0), 0u);
     EXPECT_EQ(t[2], "set 03 8 ok 03 02 00 00 01 00 1a 00");
-    const std::string& read = t[3];
-    const std::string& write = t[4];
-    ASSERT_EQ(read.rfind("get 05 72 ok", 0), 0u);
-    ASSERT_EQ(write.rfind("set 05 72 ok", 0), 0u);
-    // Bytes start at column 13, three columns each.
-    auto byteAt = [](const std::string& line, int i) { return line.substr(13 + 3 * i, 2); };
-    const char* header[8] = {"05", "01", "00", "00", "01", "00", "1a", "00"};
-    const char* limits[8] = {"00", "3e", "07", "cd", "00", "44", "07", "a0"};
-    for (int i = 0; i < 72; ++i) {
+    ASSERT_EQ(t[3].rfind("get 05 72 ok", 0), 0u);
+    ASSERT_EQ(t[4].rfind("set 05 72 ok", 0), 0u);
+    const TranscriptTransfer read = ParseTransfer(t[3]);
+    const TranscriptTransfer write = ParseTransfer(t[4]);
+    ASSERT_EQ(read.bytes.size(), 72u);
+    ASSERT_EQ(write.bytes.size(), 72u);
+    const std::uint8_t header[8] = {0x05, 0x01, 0x00, 0x00, 0x01, 0x00, 0x1a, 0x00};
+    const std::uint8_t limits[8] = {0x00, 0x3e, 0x07, 0xcd, 0x00, 0x44, 0x07, 0xa0};
+    for (std::size_t i = 0; i < 72; ++i) {
         if (i < 8) {
-            EXPECT_EQ(byteAt(write, i), header[i]) << "byte " << i;
+            EXPECT_EQ(write.bytes[i], header[i]) << "byte " << i;
         } else if (i < 16) {
-            EXPECT_EQ(byteAt(write, i), limits[i - 8]) << "byte " << i;
+            EXPECT_EQ(write.bytes[i], limits[i - 8]) << "byte " << i;
         } else if (i == 28) {
-            EXPECT_EQ(byteAt(write, i), "00") << "orientation";
+            EXPECT_EQ(write.bytes[i], 0x00) << "orientation";
         } else {
-            EXPECT_EQ(byteAt(write, i), byteAt(read, i)) << "byte " << i << " must stay as read";
+            EXPECT_EQ(write.bytes[i], read.bytes[i]) << "byte " << i << " must stay as read";
         }
     }
-    EXPECT_EQ(byteAt(read, 16), "19") << "the page's own bytes reached the program";
+    EXPECT_EQ(read.bytes[16], 0x19) << "the page's own bytes reached the program";
 }
 
 TEST_F(CalibrationStore, NothingIsWrittenWhenTheGridCannotBeRead)

@@ -8,14 +8,7 @@
 
 namespace {
 
-class Controller : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        EndWorld(&world);
-    }
-    SimWorld world;
-};
+using Controller = WorldTest;
 
 TEST_F(Controller, NoInterfacesMeansNoSessionAndNoTraffic)
 {

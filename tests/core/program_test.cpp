@@ -33,14 +33,7 @@ TEST(StringTable, HoldsEveryMessageVerbatim)
     EXPECT_EQ(FindTableString(1002), nullptr);
 }
 
-class Program : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        EndWorld(&world);
-    }
-    SimWorld world;
-};
+using Program = WorldTest;
 
 TEST_F(Program, NoControllerShowsOnlyItsMessage)
 {

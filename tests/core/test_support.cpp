@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <sstream>
 
 #include "common/shared_state.h"
 #include "controller/ascii_tunnel.h"
@@ -38,8 +41,7 @@ std::vector<std::string> Transfers(const SimWorld& world)
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
             line.pop_back();
         }
-        const auto space = line.find(' ');
-        lines.push_back(space == std::string::npos ? line : line.substr(space + 1));
+        lines.push_back(WithoutTime(line));
     }
     std::fseek(world.transcript, 0, SEEK_END);
     return lines;
@@ -59,6 +61,68 @@ ControllerSession* OpenSession()
     ControllerSession* session = OpenController();
     EXPECT_NE(session, nullptr);
     return session;
+}
+
+std::string WithoutTime(const std::string& line)
+{
+    const auto space = line.find(' ');
+    return space == std::string::npos ? line : line.substr(space + 1);
+}
+
+std::vector<std::string> WithoutTimes(const std::vector<std::string>& lines)
+{
+    std::vector<std::string> out;
+    for (const auto& line : lines) {
+        out.push_back(WithoutTime(line));
+    }
+    return out;
+}
+
+std::uint64_t TimeOf(const std::string& line)
+{
+    std::uint64_t ms = 0;
+    std::istringstream in(line);
+    EXPECT_TRUE(static_cast<bool>(in >> ms)) << "no time in \"" << line << "\"";
+    return ms;
+}
+
+TranscriptTransfer ParseTransfer(const std::string& line)
+{
+    std::istringstream in(line);
+    TranscriptTransfer transfer;
+    std::string status;
+    unsigned id = 0;
+    in >> transfer.direction >> std::hex >> id >> std::dec >> transfer.length >> status;
+    const bool headOk = !in.fail() &&
+                        (transfer.direction == "set" || transfer.direction == "get") &&
+                        id <= 0xFF && (status == "ok" || status == "fail");
+    EXPECT_TRUE(headOk) << "not a transfer: \"" << line << "\"";
+    if (!headOk) {
+        return {};
+    }
+    transfer.reportId = static_cast<std::uint8_t>(id);
+    transfer.ok = status == "ok";
+    std::string hex;
+    while (in >> hex) {
+        const bool isByte = hex.size() == 2 && std::isxdigit(static_cast<unsigned char>(hex[0])) &&
+                            std::isxdigit(static_cast<unsigned char>(hex[1]));
+        EXPECT_TRUE(isByte) << "\"" << hex << "\" in \"" << line << "\"";
+        if (!isByte) {
+            return {};
+        }
+        transfer.bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex, nullptr, 16)));
+    }
+    return transfer;
+}
+
+std::vector<std::uint8_t> BytesAt(const TranscriptTransfer& transfer, std::size_t from,
+                                  std::size_t count)
+{
+    const std::size_t size = transfer.bytes.size();
+    const std::size_t begin = std::min(from, size);
+    const std::size_t end = std::min(from + count, size);
+    return std::vector<std::uint8_t>(transfer.bytes.begin() + static_cast<std::ptrdiff_t>(begin),
+                                     transfer.bytes.begin() + static_cast<std::ptrdiff_t>(end));
 }
 
 std::vector<std::string> Matching(const std::vector<std::string>& lines, const std::string& prefix)
@@ -86,7 +150,5 @@ void SessionTest::Finish()
         CloseController(session);
         session = nullptr;
     }
-    if (world.sim != nullptr) {
-        EndWorld(&world);
-    }
+    WorldTest::TearDown();
 }

@@ -47,15 +47,7 @@ protected:
     }
     int Beeps() const
     {
-        return static_cast<int>(Matching(StripTimes(RecordedEvents()), "beep").size());
-    }
-    static std::vector<std::string> StripTimes(const std::vector<std::string>& lines)
-    {
-        std::vector<std::string> out;
-        for (const auto& l : lines) {
-            out.push_back(l.substr(l.find(' ') + 1));
-        }
-        return out;
+        return static_cast<int>(Matching(WithoutTimes(RecordedEvents()), "beep").size());
     }
 };
 

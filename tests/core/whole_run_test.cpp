@@ -8,6 +8,8 @@
 
 namespace {
 
+using Bytes = std::vector<std::uint8_t>;
+
 struct RunOutcome {
     std::vector<std::string> events;     // "<ms> ..." lines
     std::vector<std::string> messages;   // "message ..." lines
@@ -28,17 +30,12 @@ RunOutcome RunWhole(const std::string& scenario, std::uint64_t escapeAtMs = 0)
     return outcome;
 }
 
-std::uint64_t TimeOf(const std::string& event)
-{
-    return std::stoull(event.substr(0, event.find(' ')));
-}
-
 // Events without their times, minus the window's own lines.
 std::vector<std::string> Visible(const std::vector<std::string>& events)
 {
     std::vector<std::string> out;
     for (const auto& e : events) {
-        const std::string what = e.substr(e.find(' ') + 1);
+        const std::string what = WithoutTime(e);
         if (what.rfind("window", 0) != 0) {
             out.push_back(what);
         }
@@ -67,8 +64,10 @@ TEST(WholeRun, Model0102TwoTargetsThenTheStoredPage)
     EXPECT_EQ(t.front(), "set 03 8 ok 03 05 00 00 05 00 00 00");
     const auto pageWrites = Matching(t, "set 05 72 ok 05 01 00 00 01 00 1a 00");
     ASSERT_EQ(pageWrites.size(), 1u);
-    EXPECT_EQ(pageWrites[0].substr(37, 24), "00 01 07 fe 00 01 07 fe ") << pageWrites[0];
-    EXPECT_EQ(pageWrites[0].substr(13 + 28 * 3, 2), "00") << "orientation byte";
+    const TranscriptTransfer page = ParseTransfer(pageWrites[0]);
+    EXPECT_EQ(BytesAt(page, 8, 8), Bytes({0x00, 0x01, 0x07, 0xfe, 0x00, 0x01, 0x07, 0xfe}))
+        << pageWrites[0];
+    EXPECT_EQ(BytesAt(page, 28, 1), Bytes({0x00})) << "orientation byte";
     EXPECT_EQ(Matching(t, "set 03 8 ok 03 02 00 00 02 00 32 00").size(), 1u)
         << "grid page read first";
     EXPECT_EQ(t[t.size() - 2], "set 03 8 ok 03 05 00 00 07 00 00 00") << "finish";
@@ -106,22 +105,38 @@ TEST(WholeRun, PausesAfterTakenTargets)
     ASSERT_NE(clear, t.end());
     ASSERT_NE(store, t.end());
     EXPECT_LT(store, clear);
-    EXPECT_EQ(clear->find_first_not_of("0 ", 37), std::string::npos) << *clear;
+    EXPECT_EQ(BytesAt(ParseTransfer(*clear), 8, 64), Bytes(64, 0x00)) << *clear;
 }
 
-TEST(WholeRun, EscapeWhileATargetWaitsIsAUserAbort)
+// Esc while a target waits, for each family of models.
+struct AbortCase {
+    const char* family;
+    const char* scenario;
+    std::uint64_t escapeAtMs;
+};
+
+class EscapeWhileATargetWaits : public ::testing::TestWithParam<AbortCase> {};
+
+TEST_P(EscapeWhileATargetWaits, IsAUserAbort)
 {
-    const RunOutcome first = RunWhole("device 0596:0102\n", 1500);
-    EXPECT_EQ(first.messages, std::vector<std::string>({kAbort}));
+    const RunOutcome run = RunWhole(GetParam().scenario, GetParam().escapeAtMs);
+    EXPECT_EQ(run.messages, std::vector<std::string>({kAbort}));
+}
 
-    const RunOutcome second = RunWhole("device 0596:0003\nstatus-touch\n", 6000);
-    EXPECT_EQ(second.messages, std::vector<std::string>({kAbort}));
-    EXPECT_EQ(Visible(second.events).back(), "target 0.875 0.875 green");
-    EXPECT_EQ(second.transfers.back(), "set 10 8 ok 10 12 01 00 00 00 00 00")
+INSTANTIATE_TEST_SUITE_P(
+    ModelFamilies, EscapeWhileATargetWaits,
+    ::testing::Values(AbortCase{"raw", "device 0596:0102\n", 1500},
+                      AbortCase{"status", "device 0596:0003\nstatus-touch\n", 6000},
+                      AbortCase{"ascii", "device 0596:0300\nascii-touch\n", 9000}),
+    [](const ::testing::TestParamInfo<AbortCase>& info) { return std::string(info.param.family); });
+
+TEST(WholeRun, AnAbortedStatusRunIsStopped)
+{
+    const RunOutcome run = RunWhole("device 0596:0003\nstatus-touch\n", 6000);
+    EXPECT_EQ(run.messages, std::vector<std::string>({kAbort}));
+    EXPECT_EQ(Visible(run.events).back(), "target 0.875 0.875 green");
+    EXPECT_EQ(run.transfers.back(), "set 10 8 ok 10 12 01 00 00 00 00 00")
         << "an aborted run is stopped";
-
-    const RunOutcome ascii = RunWhole("device 0596:0300\nascii-touch\n", 9000);
-    EXPECT_EQ(ascii.messages, std::vector<std::string>({kAbort}));
 }
 
 TEST(WholeRun, EscapeWhileAnyOfTheThreeTargetsWaits)
