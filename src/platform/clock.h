@@ -1,5 +1,5 @@
 #pragma once
-// Time seam: real time in the product, a virtual clock in the tests.
+// Time seam: real time in the product, a virtual clock in the tests. Callable from any thread.
 
 #include <cstdint>
 

@@ -1,5 +1,14 @@
 #pragma once
 // Display seam: the calibration window, the notice, the beep and the outcome message box.
+// Each backend defines every function here and its own struct CalibrationWindow. In return it
+// may use from the core, and only this:
+// - abortRequested (common/shared_state.h): stored as 1 on Esc or on a close request of the
+//   calibration window, and nothing else; the window stays up until the run ends.
+// - targetColor (same header): read, as 0x00BBGGRR, each time the target's disc is painted.
+// - ComputeTargetGeometry (app/target_geometry.h): where the target is drawn; nothing but the
+//   white fill when it returns false.
+// - FindTableString (common/strings.h): the string table, where the platform has no resources.
+// - RunProgram (app/session_driver.h): the whole program, called once by the entry point.
 
 #include <cstdint>
 
@@ -8,15 +17,18 @@ using WindowHandle = CalibrationWindow*;
 
 // --- main thread ---
 
-// Creates and shows the full-screen calibration window titled with string 1001; null on failure.
+// Creates and shows the full-screen white calibration window titled with string 1001, with an
+// invisible pointer and no target; null on failure.
 WindowHandle CreateCalibrationWindow();
 
 // Removes any target and has the whole window repainted.
 void ClearTarget(WindowHandle window);
 
-// Dispatches the main thread's messages until the done message arrives; returns its result.
+// Dispatches the main thread's messages (painting, Esc, close requests, the worker's posts)
+// until the done message arrives; returns the result it carried.
 std::uint32_t PumpUntilQuit();
 
+// Destroys the window; the handle is invalid afterwards.
 void DestroyCalibrationWindow(WindowHandle window);
 
 // Copies string `id` of the string table into buffer (NUL-terminated); false when it is missing.
@@ -29,9 +41,10 @@ enum class MessageIcon { Information, Error };
 // (then nothing was shown). Returns once the user has dismissed the box.
 bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon);
 
-// --- calibration worker thread ---
+// --- calibration worker thread (these never wait for the main thread) ---
 
-// Queues "show target" with the bit patterns of the normalized coordinates; false if not queued.
+// Queues "show target" with the bit patterns of the normalized floats (copied bit for bit, x == -1
+// meaning no target); the main thread repaints with it. False if not queued.
 bool PostShowTargetMessage(WindowHandle window, std::uint32_t xBits, std::uint32_t yBits);
 
 // Queues "calibration done" with the run's result; the window then ends PumpUntilQuit with it.
@@ -40,7 +53,8 @@ bool PostCalibrationDoneMessage(WindowHandle window, std::int32_t result);
 // The system's simple beep.
 void SystemBeep();
 
-// Shows the centred, topmost "do not touch" notice with the given caption and text.
+// Shows the centred, topmost "do not touch" notice with the given caption and text, painted
+// before it returns: the worker pumps no messages until CloseNotice. Shows nothing on failure.
 void ShowNotice(const char* caption, const char* text);
 
 // Destroys the notice of the latest ShowNotice, if one was created.

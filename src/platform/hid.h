@@ -1,5 +1,8 @@
 #pragma once
-// HID access seam: defined once per platform (Win32, hidraw, simulator) and chosen when linking.
+// HID access seam: defined once per platform (Win32, hidraw, simulator) and chosen when linking;
+// each defines its own struct HidDevice. A device is used by one thread at a time (discovery on
+// the main thread, transfers on the worker while the main thread pumps). Nothing here retries
+// or pauses: that is the controller layer's job.
 
 #include <cstdint>
 #include <string>
