@@ -79,6 +79,17 @@ screenshot() {  # NAME -> path of the PNG
     echo "$file"
 }
 
+# Waits until a condition holds, then takes screenshot NAME with the program stopped; the PNG's
+# path is left in SHOT.
+screenshot_when() {  # NAME WHAT CONDITION...
+    local name=$1
+    shift
+    wait_for "$@"
+    freeze
+    SHOT=$(screenshot "$name")
+    thaw
+}
+
 # Colour of a screenshot's pixel as RRGGBB.
 shot_pixel() {  # FILE X Y
     convert "$1" -format '%[hex:p{'"$2,$3"'}]' info: | cut -c1-6 | tr 'A-F' 'a-f'

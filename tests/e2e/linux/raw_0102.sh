@@ -11,32 +11,20 @@ touch 1536 1536 rest=10"
 
 # Target 1: box (104,648)-(152,696). Target 2: box (872,72)-(920,120).
 # Where a third target would be: box (104,72)-(152,120).
-wait_for "target 1 green" pixel-is 134 676 "$GREEN"
-freeze
-shot=$(screenshot target1-green)
-thaw
-expect_target "$shot" 104 648 "$GREEN" "target 1 green"
-expect_no_target "$shot" 872 72 "target 2 while target 1 waits"
+screenshot_when target1-green "target 1 green" pixel-is 134 676 "$GREEN"
+expect_target "$SHOT" 104 648 "$GREEN" "target 1 green"
+expect_no_target "$SHOT" 872 72 "target 2 while target 1 waits"
 
-wait_for "target 1 red" pixel-is 134 676 "$RED"
-freeze
-shot=$(screenshot target1-red)
-thaw
-expect_target "$shot" 104 648 "$RED" "target 1 red"
+screenshot_when target1-red "target 1 red" pixel-is 134 676 "$RED"
+expect_target "$SHOT" 104 648 "$RED" "target 1 red"
 
-wait_for "target 2 green" pixel-is 902 100 "$GREEN"
-freeze
-shot=$(screenshot target2-green)
-thaw
-expect_target "$shot" 872 72 "$GREEN" "target 2 green"
-expect_no_target "$shot" 104 648 "target 1 once target 2 is shown"
+screenshot_when target2-green "target 2 green" pixel-is 902 100 "$GREEN"
+expect_target "$SHOT" 872 72 "$GREEN" "target 2 green"
+expect_no_target "$SHOT" 104 648 "target 1 once target 2 is shown"
 
-wait_for "target 2 red" pixel-is 902 100 "$RED"
-freeze
-shot=$(screenshot target2-red)
-thaw
-expect_target "$shot" 872 72 "$RED" "target 2 red"
-expect_no_target "$shot" 104 72 "a third target"
+screenshot_when target2-red "target 2 red" pixel-is 902 100 "$RED"
+expect_target "$SHOT" 872 72 "$RED" "target 2 red"
+expect_no_target "$SHOT" 104 72 "a third target"
 
 expect_message "Calibration" "Calibration completed successfully." information click
 expect_exit_zero
