@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The result of one guest case, as run_guest.sh left it: its log, and pass or fail.
 # usage: check_case.sh WORK CASE
-set -u
+set -euo pipefail
 results=$1/results
 case=$2
 if [ -f "$results/$case.status" ]; then

@@ -4,7 +4,7 @@
 # Fails, naming the step (download, boot, module), when the guest could not run its cases; a case
 # the guest did not report is left without a result, and its own test names the case step.
 # usage: run_guest.sh WORK SOURCE BRIDGE HID_TESTS RUNNER CASE...
-set -u
+set -euo pipefail
 work=$1
 source=$2
 bridge=$3
@@ -28,12 +28,12 @@ failed_step() {  # step, reason
 
 # --- download: the versioned kernel package behind linux-image-amd64, cached per version --------
 resolve_package() {
-    apt-cache depends linux-image-amd64 2> /dev/null |
-        awk '/Depends: linux-image-[0-9]/ { print $2; exit }'
+    { apt-cache depends linux-image-amd64 2> /dev/null || true; } |
+        awk '/Depends: linux-image-[0-9]/ && !found { print $2; found = 1 }'
 }
 package=$(resolve_package)
 if [ -z "$package" ] && [ "$(id -u)" = 0 ]; then
-    apt-get update -qq > /dev/null 2>&1
+    apt-get update -qq > /dev/null 2>&1 || true
     package=$(resolve_package)
 fi
 [ -n "$package" ] || failed_step download "apt-cache knows no package that linux-image-amd64 depends on"
@@ -102,17 +102,20 @@ console=$work/console.log
 command -v qemu-system-x86_64 > /dev/null ||
     failed_step boot "qemu-system-x86_64 is not installed (package qemu-system-x86)"
 # TCG only: this machine's /dev/kvm opens and then hangs the guest.
+qemu_status=0
 timeout 300 qemu-system-x86_64 -accel tcg -m 256 -smp 1 -nodefaults -no-reboot -display none \
     -serial stdio -kernel "$kernel/vmlinuz" -initrd "$work/initrd" \
     -append "console=ttyS0 quiet panic=-1 rdinit=/init" < /dev/null 2> "$work/qemu.err" |
-    tr -d '\r' > "$console"
-qemu_status=${PIPESTATUS[0]}
+    tr -d '\r' > "$console" || qemu_status=${PIPESTATUS[0]}
 guest_done=$SECONDS
 
 show_console() {
     echo "--- last lines of $console"
-    grep -v '^@qk log ' "$console" | tail -n 25
-    [ -s "$work/qemu.err" ] && { echo "--- qemu:"; tail -n 5 "$work/qemu.err"; }
+    { grep -v '^@qk log ' "$console" || true; } | tail -n 25
+    if [ -s "$work/qemu.err" ]; then
+        echo "--- qemu:"
+        tail -n 5 "$work/qemu.err"
+    fi
 }
 
 if ! grep -q '^@qk step boot ok' "$console"; then
