@@ -9,11 +9,19 @@ extern "C" {
 #include <hidpi.h>
 }
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <new>
+
+#include "platform/transfer_diagnostic.h"
 
 struct HidDevice {
     HANDLE handle;
+    // The class driver takes feature transfers only at this length (the collection's longest
+    // feature report plus the id byte); 0 when the caps could not be read.
+    std::uint16_t featureReportByteLength;
 };
 
 namespace {
@@ -21,6 +29,36 @@ namespace {
 HANDLE ToHandle(HidHandle device)
 {
     return device->handle;
+}
+
+// The top-level collection's caps, read from this handle: each collection has its own.
+bool ReadCaps(HANDLE handle, HIDP_CAPS* caps)
+{
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    if (!HidD_GetPreparsedData(handle, &preparsed)) {
+        return false;
+    }
+    const NTSTATUS status = HidP_GetCaps(preparsed, caps);
+    HidD_FreePreparsedData(preparsed);
+    return status == HIDP_STATUS_SUCCESS;
+}
+
+// Never below the collection's length; without caps, the caller's own length is all there is.
+std::uint32_t TransferLength(HidHandle device, std::uint32_t length)
+{
+    return std::max<std::uint32_t>(length, device->featureReportByteLength);
+}
+
+void ReportFailure(bool set, std::uint8_t reportId, std::uint32_t length, std::uint32_t passed,
+                   DWORD error)
+{
+    FailedTransfer failure;
+    failure.set = set;
+    failure.reportId = reportId;
+    failure.length = length;
+    failure.passed = passed;
+    failure.error = error;
+    OutputDebugStringA(DescribeFailedTransfer(failure).c_str());
 }
 
 // The interface's path, or "" when the detail query fails (the walk then skips it).
@@ -80,7 +118,11 @@ HidHandle HidOpen(const std::string& path)
     if (handle == INVALID_HANDLE_VALUE) {
         return nullptr;
     }
-    auto* device = new (std::nothrow) HidDevice{handle};
+    // A handle without caps is not refused here: discovery asks for the feature values and skips
+    // it, and should it still be used, the caller's lengths are the best left to try.
+    HIDP_CAPS caps{};
+    const std::uint16_t featureLength = ReadCaps(handle, &caps) ? caps.FeatureReportByteLength : 0;
+    auto* device = new (std::nothrow) HidDevice{handle, featureLength};
     if (device == nullptr) {
         CloseHandle(handle);
     }
@@ -101,25 +143,47 @@ bool HidGetIds(HidHandle device, std::uint16_t* vendor, std::uint16_t* product)
 
 bool HidDeclaresFeatureValues(HidHandle device)
 {
-    PHIDP_PREPARSED_DATA preparsed = nullptr;
-    if (!HidD_GetPreparsedData(ToHandle(device), &preparsed)) {
-        return false;
-    }
     HIDP_CAPS caps{};
-    const NTSTATUS status = HidP_GetCaps(preparsed, &caps);
-    HidD_FreePreparsedData(preparsed);
-    return status == HIDP_STATUS_SUCCESS && caps.NumberFeatureValueCaps != 0;
+    return ReadCaps(ToHandle(device), &caps) && caps.NumberFeatureValueCaps != 0;
 }
 
 bool HidSetFeature(HidHandle device, const std::uint8_t* buffer, std::uint32_t length)
 {
-    // The API takes a non-const buffer but does not write to it.
-    return HidD_SetFeature(ToHandle(device), const_cast<std::uint8_t*>(buffer), length) != FALSE;
+    if (buffer == nullptr || length == 0) {
+        return false;
+    }
+    const std::uint32_t passed = TransferLength(device, length);
+    std::unique_ptr<std::uint8_t[]> padded(new (std::nothrow) std::uint8_t[passed]());
+    if (!padded) {
+        ReportFailure(true, buffer[0], length, passed, ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    std::memcpy(padded.get(), buffer, length);
+    if (!HidD_SetFeature(ToHandle(device), padded.get(), passed)) {
+        ReportFailure(true, buffer[0], length, passed, GetLastError());
+        return false;
+    }
+    return true;
 }
 
 bool HidGetFeature(HidHandle device, std::uint8_t* buffer, std::uint32_t length)
 {
-    return HidD_GetFeature(ToHandle(device), buffer, length) != FALSE;
+    if (buffer == nullptr || length == 0) {
+        return false;
+    }
+    const std::uint32_t passed = TransferLength(device, length);
+    std::unique_ptr<std::uint8_t[]> whole(new (std::nothrow) std::uint8_t[passed]());
+    if (!whole) {
+        ReportFailure(false, buffer[0], length, passed, ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    whole[0] = buffer[0];
+    if (!HidD_GetFeature(ToHandle(device), whole.get(), passed)) {
+        ReportFailure(false, buffer[0], length, passed, GetLastError());
+        return false;
+    }
+    std::memcpy(buffer, whole.get(), length);
+    return true;
 }
 
 void HidClose(HidHandle device)

@@ -1,0 +1,25 @@
+#include "platform/transfer_diagnostic.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+std::string DescribeFailedTransfer(const FailedTransfer& failure)
+{
+    char line[160];
+    int n = std::snprintf(line, sizeof line, "qavel: %s feature report %02x, %" PRIu32 " bytes",
+                          failure.set ? "set" : "get", static_cast<unsigned>(failure.reportId),
+                          failure.length);
+    std::string text(line, static_cast<std::size_t>(n));
+    if (failure.passed != failure.length) {
+        n = std::snprintf(line, sizeof line, " (%" PRIu32 " passed)", failure.passed);
+        text.append(line, static_cast<std::size_t>(n));
+    }
+    if (failure.transferred >= 0) {
+        n = std::snprintf(line, sizeof line, ": only %" PRId64 " transferred\n",
+                          failure.transferred);
+    } else {
+        n = std::snprintf(line, sizeof line, ": error %lu\n", failure.error);
+    }
+    text.append(line, static_cast<std::size_t>(n));
+    return text;
+}
