@@ -17,6 +17,7 @@
 
 #include "platform/linux/hidraw_names.h"
 #include "platform/linux/report_descriptor.h"
+#include "platform/transfer_diagnostic.h"
 
 struct HidDevice {
     int fd;
@@ -73,6 +74,29 @@ bool ReadDescriptorFromSysfs(int fd, std::uint8_t* buffer, std::uint32_t size)
     }
     close(file);
     return got == size;
+}
+
+// One feature ioctl; a failure (an error or a short count) leaves one line on stderr.
+bool FeatureIoctl(HidHandle device, bool set, std::uint8_t* buffer, std::uint32_t length)
+{
+    const unsigned long request = set ? HIDIOCSFEATURE(length) : HIDIOCGFEATURE(length);
+    const std::uint8_t reportId = buffer[0];
+    const int moved = IoctlRetryingOnSignal(device->fd, request, buffer);
+    if (moved >= 0 && static_cast<std::uint32_t>(moved) == length) {
+        return true;
+    }
+    FailedTransfer failure;
+    failure.set = set;
+    failure.reportId = reportId;
+    failure.length = length;
+    failure.passed = length;
+    if (moved < 0) {
+        failure.error = static_cast<unsigned long>(errno);
+    } else {
+        failure.transferred = moved;
+    }
+    std::fputs(DescribeFailedTransfer(failure).c_str(), stderr);
+    return false;
 }
 
 }  // namespace
@@ -153,9 +177,7 @@ bool HidSetFeature(HidHandle device, const std::uint8_t* buffer, std::uint32_t l
         return false;
     }
     // The ioctl takes a non-const pointer but only reads from it.
-    const int sent = IoctlRetryingOnSignal(device->fd, HIDIOCSFEATURE(length),
-                                           const_cast<std::uint8_t*>(buffer));
-    return sent >= 0 && static_cast<std::uint32_t>(sent) == length;
+    return FeatureIoctl(device, true, const_cast<std::uint8_t*>(buffer), length);
 }
 
 bool HidGetFeature(HidHandle device, std::uint8_t* buffer, std::uint32_t length)
@@ -163,8 +185,7 @@ bool HidGetFeature(HidHandle device, std::uint8_t* buffer, std::uint32_t length)
     if (!HidIsOpen(device) || buffer == nullptr || length == 0) {
         return false;
     }
-    const int received = IoctlRetryingOnSignal(device->fd, HIDIOCGFEATURE(length), buffer);
-    return received >= 0 && static_cast<std::uint32_t>(received) == length;
+    return FeatureIoctl(device, false, buffer, length);
 }
 
 void HidClose(HidHandle device)
