@@ -2,6 +2,7 @@
 // a guess, because a quietly misread line would make a test pass or fail for the wrong reason.
 
 #include "sim_controller.h"
+#include "synthetic_descriptor.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -17,6 +18,7 @@ constexpr std::int64_t kCoordinateMin = -2048;
 constexpr std::int64_t kCoordinateMax = 2047;
 constexpr std::int64_t kCountMax = 1000000000;  // far beyond any test, still safe in an int
 constexpr std::size_t kReplyBodyMax = 54;       // the reply frame must fit one report's payload
+constexpr std::int64_t kExtraReportMax = 4096;  // a whole extra feature report, id byte counted
 
 struct Line {
     const std::string* fileName;
@@ -177,27 +179,53 @@ bool ExpectPositional(const Line& line, std::size_t count, const std::string& us
     return true;
 }
 
+// "ID:LENGTH" of extra-feature: a report id the controller does not use, and a whole length.
+bool ParseExtraFeature(const Line& line, const std::string& text, SimDeviceSpec* device,
+                       std::string* error)
+{
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos) {
+        return Fail(line, "extra-feature: '" + text + "' is not ID:LENGTH", error);
+    }
+    std::int64_t id = 0;
+    std::int64_t length = 0;
+    if (!ParseRanged(line, "extra-feature id", text.substr(0, colon), 1, 255, &id, error) ||
+        !ParseRanged(line, "extra-feature length", text.substr(colon + 1), 2, kExtraReportMax,
+                     &length, error)) {
+        return false;
+    }
+    if (IsSyntheticControllerReport(static_cast<std::uint8_t>(id))) {
+        return Fail(
+            line,
+            "extra-feature: report " + text.substr(0, colon) + " is one of the controller's own",
+            error);
+    }
+    device->extraReportId = static_cast<std::uint8_t>(id);
+    device->extraReportLength = static_cast<std::uint16_t>(length);
+    return true;
+}
+
 bool ParseDevice(const Line& line, SimScenario* out, std::string* error)
 {
-    const std::string usage = "device VVVV:PPPP [nofeatures]";
+    const std::string usage = "device VVVV:PPPP [nofeatures] [extra-feature=ID:LENGTH]";
     if (line.words.size() < 2)
         return Fail(line, "missing argument; usage: " + usage, error);
-    if (line.words.size() > 3) {
-        return Fail(line, "unexpected argument '" + line.words[3] + "'; usage: " + usage, error);
-    }
     const std::string& ids = line.words[1];
     SimDeviceSpec device;
     if (ids.size() != 9 || ids[4] != ':' || !ParseFourHex(ids.substr(0, 4), &device.vendor) ||
         !ParseFourHex(ids.substr(5), &device.product)) {
         return Fail(line, "'" + ids + "' is not VVVV:PPPP (4 hex digits each)", error);
     }
-    if (line.words.size() == 3) {
-        if (line.words[2] != "nofeatures") {
-            return Fail(line, "unexpected argument '" + line.words[2] + "'; usage: " + usage,
-                        error);
-        }
+    std::size_t next = 2;
+    if (next < line.words.size() && line.words[next] == "nofeatures") {
         device.featureValues = false;
+        ++next;
     }
+    std::vector<Option> options = {{"extra-feature", {}}};
+    if (!ParseOptions(line, next, &options, error))
+        return false;
+    if (options[0].given && !ParseExtraFeature(line, options[0].value, &device, error))
+        return false;
     out->devices.push_back(device);
     return true;
 }

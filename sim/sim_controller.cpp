@@ -575,6 +575,16 @@ bool SimGetFeature(SimController* sim, int index, std::uint8_t* buffer, std::uin
     return Transfer(sim, index, false, nullptr, buffer, length, nowMs);
 }
 
+void SimLogRefusedTransfer(SimController* sim, bool set, const std::uint8_t* buffer,
+                           std::uint32_t length, std::uint64_t nowMs)
+{
+    if (sim == nullptr)
+        return;
+    std::lock_guard<std::mutex> guard(sim->lock);
+    const std::uint8_t id = (buffer != nullptr && length > 0) ? buffer[0] : 0;
+    Log(sim, nowMs, set, id, length, false, set ? buffer : nullptr, length);
+}
+
 void SimQueueTouch(SimController* sim, std::int32_t x, std::int32_t y)
 {
     if (sim == nullptr)

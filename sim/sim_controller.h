@@ -28,6 +28,10 @@ struct SimDeviceSpec {
     std::uint16_t vendor = 0;
     std::uint16_t product = 0;
     bool featureValues = true;
+    // An additional feature report in the interface's descriptor that the controller does not
+    // answer (id 0: none); its length counts the id byte.
+    std::uint8_t extraReportId = 0;
+    std::uint16_t extraReportLength = 0;
 };
 
 struct SimScenario {
@@ -68,6 +72,11 @@ bool SimSetFeature(SimController* sim, int index, const std::uint8_t* buffer, st
                    std::uint64_t nowMs);
 bool SimGetFeature(SimController* sim, int index, std::uint8_t* buffer, std::uint32_t length,
                    std::uint64_t nowMs);
+
+// Logs a transfer that the adapter refused before it reached a device, as the platform's stack
+// would have: a failed line with the caller's length (and, for a set, its bytes).
+void SimLogRefusedTransfer(SimController* sim, bool set, const std::uint8_t* buffer,
+                           std::uint32_t length, std::uint64_t nowMs);
 
 // A touch at controller units (x, y) with the default touch parameters, queued after the
 // scripted ones (pointer input of the demo).

@@ -184,7 +184,7 @@ int DeviceIoctl(Preload& p, int index, unsigned long request, void* argument)
     }
     if (request == HIDIOCGRDESCSIZE) {
         const int size = static_cast<int>(
-            SyntheticReportDescriptor(SimDevice(p.sim, index).featureValues).size());
+            SyntheticReportDescriptor(SimDevice(p.sim, index)).size());
         std::memcpy(argument, &size, sizeof size);
         return 0;
     }
@@ -196,7 +196,7 @@ int DeviceIoctl(Preload& p, int index, unsigned long request, void* argument)
             return -1;
         }
         const std::vector<std::uint8_t> bytes =
-            SyntheticReportDescriptor(SimDevice(p.sim, index).featureValues);
+            SyntheticReportDescriptor(SimDevice(p.sim, index));
         const std::size_t count = std::min<std::size_t>(descriptor->size, bytes.size());
         std::memcpy(descriptor->value, bytes.data(), count);
         return 0;

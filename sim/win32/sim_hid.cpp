@@ -1,8 +1,10 @@
-// Replacement hid.dll: the simulated controllers behind the HID class driver calls. It owns the
-// one simulator of the process; the replacement setupapi.dll lists its interfaces through the two
-// QavelSim* exports.
+// Replacement hid.dll: the simulated controllers behind the HID class driver calls, as strict as
+// Windows' class driver. It owns the one simulator of the process; the replacement setupapi.dll
+// lists its interfaces through the two QavelSim* exports.
 
+#include "hid_class_rules.h"
 #include "sim_controller.h"
+#include "synthetic_descriptor.h"
 
 #include <windows.h>
 extern "C" {
@@ -13,6 +15,7 @@ extern "C" {
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -30,6 +33,8 @@ struct Interface {
     DWORD volume = 0;
     DWORD indexHigh = 0;
     DWORD indexLow = 0;
+    bool capsKnown = false;  // false: the descriptor does not parse, so there is no preparsed data
+    HidCollectionCaps caps;  // of its one top-level collection
 };
 
 struct Simulator {
@@ -41,9 +46,13 @@ struct Simulator {
     std::vector<Interface> interfaces;
 };
 
+static_assert(kErrorInvalidParameter == ERROR_INVALID_PARAMETER);
+static_assert(kErrorInvalidUserBuffer == ERROR_INVALID_USER_BUFFER);
+
+// What HidD_GetPreparsedData hands out: the collection's caps, read from the descriptor.
 struct PreparsedToken {
     std::uint32_t magic;
-    int device;
+    HidCollectionCaps caps;
 };
 
 std::once_flag started;
@@ -128,6 +137,14 @@ bool CreateInterfaceFiles(int count)
         entry.volume = info.dwVolumeSerialNumber;
         entry.indexHigh = info.nFileIndexHigh;
         entry.indexLow = info.nFileIndexLow;
+        const std::vector<std::uint8_t> descriptor =
+            SyntheticReportDescriptor(SimDevice(state.sim, i));
+        std::vector<HidCollectionCaps> collections;
+        if (ParseCollectionCaps(descriptor.data(), descriptor.size(), &collections) &&
+            !collections.empty()) {
+            entry.capsKnown = true;
+            entry.caps = collections.front();
+        }
         state.interfaces.push_back(entry);
     }
     return true;
@@ -215,6 +232,23 @@ void PollPointer()
     SimPointer(s.sim, down, x, y);
 }
 
+// The class driver's rule for a feature transfer on that interface: the report's own length when
+// accepted; otherwise 0, with the error code set and the refusal in the transcript.
+std::uint32_t AcceptedLength(int index, const std::uint8_t* buffer, ULONG length, bool set)
+{
+    const Interface& entry = Sim().interfaces[static_cast<std::size_t>(index)];
+    FeatureTransferCheck check = CheckFeatureTransfer(entry.caps, buffer, length);
+    if (!entry.capsKnown && check.error == 0) {
+        check.error = kErrorInvalidParameter;
+    }
+    if (check.error != 0) {
+        SimLogRefusedTransfer(Sim().sim, set, buffer, length, NowMs());
+        SetLastError(check.error);
+        return 0;
+    }
+    return check.reportLength;
+}
+
 void RemoveInterfaceFiles()
 {
     for (const Interface& entry : state.interfaces) {
@@ -261,7 +295,11 @@ void NTAPI HidD_GetHidGuid(LPGUID hidGuid)
 BOOLEAN NTAPI HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes)
 {
     const int index = DeviceOrFail(device);
-    if (index < 0 || attributes == nullptr) {
+    if (index < 0) {
+        return FALSE;
+    }
+    if (attributes == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     const SimDeviceSpec spec = SimDevice(Sim().sim, index);
@@ -274,16 +312,20 @@ BOOLEAN NTAPI HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes)
 BOOLEAN NTAPI HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* preparsed)
 {
     const int index = DeviceOrFail(device);
-    if (index < 0 || preparsed == nullptr) {
+    if (index < 0) {
         return FALSE;
     }
-    auto* token = static_cast<PreparsedToken*>(std::malloc(sizeof(PreparsedToken)));
+    const Interface& entry = Sim().interfaces[static_cast<std::size_t>(index)];
+    if (preparsed == nullptr || !entry.capsKnown) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto* token = new (std::nothrow) PreparsedToken{kPreparsedMagic, {}};
     if (token == nullptr) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
-    token->magic = kPreparsedMagic;
-    token->device = index;
+    token->caps = entry.caps;
     *preparsed = reinterpret_cast<PHIDP_PREPARSED_DATA>(token);
     return TRUE;
 }
@@ -292,10 +334,11 @@ BOOLEAN NTAPI HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsed)
 {
     auto* token = reinterpret_cast<PreparsedToken*>(preparsed);
     if (token == nullptr || token->magic != kPreparsedMagic) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     token->magic = 0;
-    std::free(token);
+    delete token;
     return TRUE;
 }
 
@@ -305,26 +348,32 @@ NTSTATUS NTAPI HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps)
     if (token == nullptr || token->magic != kPreparsedMagic || caps == nullptr) {
         return HIDP_STATUS_INVALID_PREPARSED_DATA;
     }
-    const SimDeviceSpec spec = SimDevice(Sim().sim, token->device);
+    const HidCollectionCaps& from = token->caps;
     ZeroMemory(caps, sizeof *caps);
-    caps->UsagePage = 0x0D;  // digitizer
-    caps->Usage = 0x04;      // touch screen
-    caps->InputReportByteLength = 8;
-    caps->FeatureReportByteLength = 72;
-    caps->NumberLinkCollectionNodes = 1;
-    caps->NumberFeatureValueCaps = spec.featureValues ? 1 : 0;
-    caps->NumberFeatureDataIndices = spec.featureValues ? 1 : 0;
+    caps->UsagePage = from.usagePage;
+    caps->Usage = from.usage;
+    caps->InputReportByteLength = from.inputReportByteLength;
+    caps->OutputReportByteLength = from.outputReportByteLength;
+    caps->FeatureReportByteLength = from.featureReportByteLength;
+    caps->NumberLinkCollectionNodes = from.numberLinkCollectionNodes;
+    caps->NumberFeatureButtonCaps = from.numberFeatureButtonCaps;
+    caps->NumberFeatureValueCaps = from.numberFeatureValueCaps;
+    caps->NumberFeatureDataIndices = from.numberFeatureDataIndices;
     return HIDP_STATUS_SUCCESS;
 }
 
 BOOLEAN NTAPI HidD_SetFeature(HANDLE device, PVOID buffer, ULONG length)
 {
     const int index = DeviceOrFail(device);
-    if (index < 0 || buffer == nullptr || length == 0) {
+    if (index < 0) {
         return FALSE;
     }
-    if (!SimSetFeature(Sim().sim, index, static_cast<const std::uint8_t*>(buffer), length,
-                       NowMs())) {
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    const std::uint32_t reportLength = AcceptedLength(index, bytes, length, true);
+    if (reportLength == 0) {
+        return FALSE;
+    }
+    if (!SimSetFeature(Sim().sim, index, bytes, reportLength, NowMs())) {
         SetLastError(ERROR_GEN_FAILURE);
         return FALSE;
     }
@@ -334,11 +383,16 @@ BOOLEAN NTAPI HidD_SetFeature(HANDLE device, PVOID buffer, ULONG length)
 BOOLEAN NTAPI HidD_GetFeature(HANDLE device, PVOID buffer, ULONG length)
 {
     const int index = DeviceOrFail(device);
-    if (index < 0 || buffer == nullptr || length == 0) {
+    if (index < 0) {
+        return FALSE;
+    }
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    const std::uint32_t reportLength = AcceptedLength(index, bytes, length, false);
+    if (reportLength == 0) {
         return FALSE;
     }
     PollPointer();
-    if (!SimGetFeature(Sim().sim, index, static_cast<std::uint8_t*>(buffer), length, NowMs())) {
+    if (!SimGetFeature(Sim().sim, index, bytes, reportLength, NowMs())) {
         SetLastError(ERROR_GEN_FAILURE);
         return FALSE;
     }

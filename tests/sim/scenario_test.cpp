@@ -60,6 +60,21 @@ TEST(ScenarioParse, DevicesInOrderWithFeatureFlag)
     EXPECT_EQ(s.devices[1].vendor, 0x1234);
     EXPECT_EQ(s.devices[1].product, 0xABCD);
     EXPECT_FALSE(s.devices[1].featureValues);
+    EXPECT_EQ(s.devices[0].extraReportId, 0);
+}
+
+TEST(ScenarioParse, DeviceWithAnExtraFeatureReport)
+{
+    SimScenario s = ParseOk(
+        "device 0596:0102 extra-feature=0x20:130\n"
+        "device 0596:0100 nofeatures extra-feature=255:4096\n");
+    ASSERT_EQ(s.devices.size(), 2u);
+    EXPECT_TRUE(s.devices[0].featureValues);
+    EXPECT_EQ(s.devices[0].extraReportId, 0x20);
+    EXPECT_EQ(s.devices[0].extraReportLength, 130);
+    EXPECT_FALSE(s.devices[1].featureValues);
+    EXPECT_EQ(s.devices[1].extraReportId, 255);
+    EXPECT_EQ(s.devices[1].extraReportLength, 4096);
 }
 
 TEST(ScenarioParse, TouchDefaultsOptionsAndHexNumbers)
@@ -166,10 +181,18 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"refuse put 3", "neither set nor get"}, BadLine{"refuse any 3", "unexpected"},
         // missing and extra arguments
         BadLine{"device", "missing"}, BadLine{"device 0596:0100 nofeatures extra", "unexpected"},
-        BadLine{"device 0596:0100 features", "unexpected"}, BadLine{"touch 5", "missing"},
-        BadLine{"touch 5 6 7", "unexpected"}, BadLine{"touch 5 samples=40", "missing"},
-        BadLine{"status-touch 3", "unexpected"}, BadLine{"refuse set", "missing"},
-        BadLine{"touch-from", "usage"}, BadLine{"linearization fill 1", "usage"},
+        BadLine{"device 0596:0100 features", "unexpected"},
+        BadLine{"device 0596:0100 extra-feature=0x20:9 nofeatures", "unexpected"},
+        BadLine{"device 0596:0100 extra-feature=0x20", "ID:LENGTH"},
+        BadLine{"device 0596:0100 extra-feature=0:9", "out of range"},
+        BadLine{"device 0596:0100 extra-feature=0x20:1", "out of range"},
+        BadLine{"device 0596:0100 extra-feature=0x20:4097", "out of range"},
+        BadLine{"device 0596:0100 extra-feature=5:9", "controller's own"},
+        BadLine{"device 0596:0100 extra-feature=0x20:9 extra-feature=0x21:9", "twice"},
+        BadLine{"touch 5", "missing"}, BadLine{"touch 5 6 7", "unexpected"},
+        BadLine{"touch 5 samples=40", "missing"}, BadLine{"status-touch 3", "unexpected"},
+        BadLine{"refuse set", "missing"}, BadLine{"touch-from", "usage"},
+        BadLine{"linearization fill 1", "usage"},
         // identifiers
         BadLine{"device 596:0100", "VVVV:PPPP"}, BadLine{"device 0596:01000", "VVVV:PPPP"},
         BadLine{"device 05g6:0100", "VVVV:PPPP"}, BadLine{"device 0x596:0100", "VVVV:PPPP"},
