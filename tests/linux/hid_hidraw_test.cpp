@@ -57,3 +57,26 @@ TEST(HidHidraw, FeatureTransfers)
     EXPECT_FALSE(HidDeclaresFeatureValues(reinterpret_cast<HidHandle>(-1)));
     HidClose(nullptr);
 }
+
+TEST(HidHidraw, EachFailedTransferLeavesOneLineWithErrno)
+{
+    HidHandle device = HidOpen("/dev/hidraw0");
+    ASSERT_TRUE(HidIsOpen(device));
+    const std::uint8_t mode[8] = {0x03, 0x05, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
+    std::uint8_t page[72] = {0x08};
+
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(HidSetFeature(device, mode, sizeof mode));
+    EXPECT_EQ("", testing::internal::GetCapturedStderr());
+
+    // The controller wants each report at its own length; the preload library answers as a
+    // stalled transfer does.
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(HidSetFeature(device, mode, 7));
+    EXPECT_FALSE(HidGetFeature(device, page, sizeof page));
+    EXPECT_EQ(
+        "qavel: set feature report 03, 7 bytes: error 32\n"
+        "qavel: get feature report 08, 72 bytes: error 32\n",
+        testing::internal::GetCapturedStderr());
+    HidClose(device);
+}
