@@ -48,11 +48,13 @@ start_xvfb() {
 }
 
 # start_program SCENARIO_TEXT: the program on its own virtual desktop, with the transcript.
+# PROGRAM_WINEDEBUG, when set, replaces the quiet WINEDEBUG for the program alone.
 start_program() {
     printf '%s\n' "$1" >"$CASE_DIR/scenario.txt"
     TRANSCRIPT="$CASE_DIR/transcript.log"
     rm -f "$TRANSCRIPT"
-    qavel_wine_program "$RUN_DIR" "$DESKTOP" "$CASE_DIR/scenario.txt" "$TRANSCRIPT" \
+    WINEDEBUG="${PROGRAM_WINEDEBUG:-$WINEDEBUG}" \
+        qavel_wine_program "$RUN_DIR" "$DESKTOP" "$CASE_DIR/scenario.txt" "$TRANSCRIPT" \
         >"$CASE_DIR/program.out" 2>&1 &
     PROGRAM_PID=$!
 }
@@ -80,6 +82,18 @@ expect_message() {
     expect_equal "message icon" "$(value icon "$MESSAGE")" "$3"
     expect_equal "calibration window gone before the message" "$(value calibration-window-open "$MESSAGE")" "no"
     expect_equal "message boxes shown" "$(value dialogs "$MESSAGE")" "1"
+}
+
+# expect_no_refusals: no transfer of the run failed (the strict hid.dll logs its refusals too).
+expect_no_refusals() {
+    local failed
+    failed=$(awk '$5 != "ok"' "$TRANSCRIPT")
+    [ -z "$failed" ] || fail "transfers failed: $(printf '%s\n' "$failed" | head -n3)"
+}
+
+# debug_lines: the program's OutputDebugStringA texts (run it with PROGRAM_WINEDEBUG=-all,+debugstr).
+debug_lines() {
+    sed -n 's/^.*OutputDebugStringA "\(.*\)\\n"\r*$/\1/p' "$CASE_DIR/program.out"
 }
 
 # dismiss: presses OK and waits for the program and its desktop to end.

@@ -61,6 +61,7 @@ calibration-page 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 07 
     writes=$(page_writes 01)
     [ "$(printf '%s\n' "$writes" | grep -c .)" = 1 ] || fail "expected one calibration-page write: $writes"
     log "calibration page written: $writes"
+    expect_no_refusals
     local bytes=($writes)
     expect_equal "limits (report bytes 8 to 15)" "${bytes[*]:8:8}" "00 01 07 fe 00 01 07 fe"
     expect_equal "orientation (report byte 28)" "${bytes[28]}" "00"
@@ -75,6 +76,7 @@ touch 1536 1536
 touch -1536 1536'
     expect_message "Calibration" "Calibration completed successfully." "information"
     [ "$(page_writes 01 | grep -c .)" = 1 ] || fail "no calibration-page write"
+    expect_no_refusals
     dismiss
 }
 
@@ -84,6 +86,7 @@ status-touch
 status-touch
 status-touch'
     expect_message "Calibration" "Calibration completed successfully." "information"
+    expect_no_refusals
     dismiss
 }
 
@@ -93,6 +96,7 @@ status-touch
 status-touch
 status-touch'
     expect_message "Calibration" "Calibration completed successfully." "information"
+    expect_no_refusals
     dismiss
 }
 
@@ -152,9 +156,43 @@ ascii-touch'
     expect_equal "notice topmost" "$(value topmost "$notice")" "yes"
     expect_equal "notice above the calibration window" "$(value above-calibration "$notice")" "yes"
     expect_equal "desktop" "$(value desktop "$notice")" "0,0,$WIDTH,$HEIGHT"
+    expect_no_refusals
     expect_equal "notice left" "$l" "$(( (WIDTH - (r - l)) / 2 ))"
     expect_equal "notice top" "$t" "$(( (HEIGHT - (b - t)) / 2 ))"
     dismiss
+}
+
+case_wide_caps() {
+    # The golden run, on an interface whose descriptor adds a 130-byte feature report: every
+    # transfer must go out at 130 bytes and reach the controller at its own length.
+    local golden="$HERE/../../runs/model_0102_success"
+    PROGRAM_WINEDEBUG=-all,+debugstr start_program "$(sed 's/^device 0596:0102$/device 0596:0102 extra-feature=0x20:130/' \
+        "$golden.scenario")"
+    grep -q '^device 0596:0102 extra-feature=0x20:130$' "$CASE_DIR/scenario.txt" || fail "no device line to widen"
+    expect_message "Calibration" "Calibration completed successfully." "information"
+    dismiss
+    expect_no_refusals
+    expect_equal "debug lines" "$(debug_lines)" ""
+    cut -d' ' -f2- "$golden.transcript" >"$CASE_DIR/golden.txt"
+    tr -d '\r' <"$TRANSCRIPT" | cut -d' ' -f2- >"$CASE_DIR/seen.txt"
+    diff "$CASE_DIR/golden.txt" "$CASE_DIR/seen.txt" || fail "the transcript differs from $golden.transcript"
+}
+
+case_diagnostics() {
+    PROGRAM_WINEDEBUG=-all,+debugstr start_program 'device 0596:0003
+refuse set 0x10 times=2
+refuse get 0x80 times=1 from=2
+status-touch
+status-touch
+status-touch'
+    expect_message "Calibration" "Calibration completed successfully." "information"
+    dismiss
+    debug_lines >"$CASE_DIR/debug.txt"
+    cat "$CASE_DIR/debug.txt"
+    expect_equal "one line per failed transfer" "$(cat "$CASE_DIR/debug.txt")" \
+"qavel: set feature report 10, 8 bytes (72 passed): error 31
+qavel: set feature report 10, 8 bytes (72 passed): error 31
+qavel: get feature report 80, 20 bytes (72 passed): error 31"
 }
 
 abort_waiting_run() {
@@ -193,6 +231,8 @@ case "$CASE" in
     ascii-0300) case_ascii_0300 ;;
     abort-escape) case_abort_escape ;;
     abort-close) case_abort_close ;;
+    wide-caps) case_wide_caps ;;
+    diagnostics) case_diagnostics ;;
     *) fail "unknown case $CASE" ;;
 esac
 log "$CASE passed"
