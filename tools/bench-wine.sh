@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Not a test. Measures under Wine (1) the program's CPU time while it waits 10 s for a touch and
-# (2) the wall time of a whole 0x0102 run against the pauses the design imposes.
+# Not a test. Measures under Wine (1) the program's CPU time while it waits 10 s for a touch,
+# (2) the wall time of a whole 0x0102 run against the pauses the design imposes, and (3) the
+# program's own overhead from its first transfer to its last before the message, on the
+# transcript's clock, so that Wine's start-up is not counted.
 # usage: tools/bench-wine.sh [WINDOWS_BUILD_DIR]   (default: build/windows, built first)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -48,9 +50,18 @@ start=$(date +%s%N)
 qavel_wine_program "$WORK/run" qbench "$WORK/run.txt" "$WORK/transcript.log" >/dev/null 2>&1 &
 inspect message 240 >/dev/null
 shown=$(date +%s%N)
+# Everything in the transcript now came before the message; closing transfers come after OK.
+tr -d '\r' <"$WORK/transcript.log" >"$WORK/before-message.log"
 inspect press-ok >/dev/null
-transfers=$(grep -c . "$WORK/transcript.log")
-# Every transfer is preceded by a 100 ms pause; after the touches 1000 ms and 500 ms; closing adds 1000 ms.
+transfers=$(grep -c . "$WORK/before-message.log")
+# Every transfer is preceded by a 100 ms pause; after the touches 1000 ms and 500 ms.
 echo "from start to the outcome message: $(( (shown - start) / 1000000 )) ms"
-echo "transfers before the message: $((transfers - 1)); their pauses plus 1500 ms after the targets: $(( (transfers - 1) * 100 + 1500 )) ms"
+echo "transfers before the message: $transfers; their pauses plus 1500 ms after the targets: $(( transfers * 100 + 1500 )) ms"
+awk 'NR == 1 { first = $1 } { last = $1; n = NR; if ($5 != "ok") refused++ }
+     END {
+         span = last - first; pauses = (n - 1) * 100 + 1500
+         printf "first to last transfer before the message: %d ms; pauses in between: %d ms\n", span, pauses
+         printf "program overhead: %d ms over %d transfers (%.1f ms each); failed transfers: %d\n",
+                span - pauses, n - 1, n > 1 ? (span - pauses) / (n - 1) : 0, refused
+     }' "$WORK/before-message.log"
 wineserver -w
