@@ -33,8 +33,13 @@ program_pid() {
 echo "== CPU while waiting 10 s for a touch (model 0x0102, no touch scripted)"
 printf 'device 0596:0102\n' >"$WORK/waiting.txt"
 qavel_wine_program "$WORK/run" qbench "$WORK/waiting.txt" >/dev/null 2>&1 &
-sleep 5
-PID=$(program_pid)
+PID=""
+for _ in $(seq 1 120); do
+    PID=$(program_pid)
+    [ -n "$PID" ] && break
+    sleep 0.5
+done
+sleep 2  # past its start-up, into the wait
 [ -n "$PID" ] || { echo "program process not found" >&2; exit 1; }
 HZ=$(getconf CLK_TCK)
 before=$(cpu_ticks "$PID"); sleep 10; after=$(cpu_ticks "$PID")
@@ -62,6 +67,6 @@ awk 'NR == 1 { first = $1 } { last = $1; n = NR; if ($5 != "ok") refused++ }
          span = last - first; pauses = (n - 1) * 100 + 1500
          printf "first to last transfer before the message: %d ms; pauses in between: %d ms\n", span, pauses
          printf "program overhead: %d ms over %d transfers (%.1f ms each); failed transfers: %d\n",
-                span - pauses, n - 1, n > 1 ? (span - pauses) / (n - 1) : 0, refused
+                span - pauses, n - 1, (n > 1 ? (span - pauses) / (n - 1) : 0), refused
      }' "$WORK/before-message.log"
 wineserver -w
