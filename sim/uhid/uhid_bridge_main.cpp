@@ -236,7 +236,7 @@ int main(int argc, char** argv)
     // One device at a time, each waited for, so that the nodes are numbered in scenario order.
     for (std::size_t i = 0; i < devices.size() && status == 0; ++i) {
         const SimDeviceSpec spec = scenario.devices[i];
-        std::vector<std::uint8_t> descriptor = SyntheticReportDescriptor(spec.featureValues);
+        std::vector<std::uint8_t> descriptor = SyntheticReportDescriptor(spec);
         if (descriptorSize != 0) {
             descriptor = PadReportDescriptor(descriptor, descriptorSize);
             if (descriptor.empty()) {

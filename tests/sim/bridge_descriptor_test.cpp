@@ -28,6 +28,14 @@ std::array<std::uint32_t, 256> ControllerLengths()
     return lengths;
 }
 
+// The controller's descriptor, with byte values or with 1-bit flags.
+std::vector<std::uint8_t> Descriptor(bool featureValues)
+{
+    SimDeviceSpec spec;
+    spec.featureValues = featureValues;
+    return SyntheticReportDescriptor(spec);
+}
+
 std::array<std::uint32_t, 256> LengthsOf(const std::vector<std::uint8_t>& descriptor)
 {
     std::array<std::uint32_t, 256> lengths{};
@@ -40,8 +48,8 @@ std::array<std::uint32_t, 256> LengthsOf(const std::vector<std::uint8_t>& descri
 TEST(BridgeDescriptor, ReportLengthsOfTheControllersDescriptors)
 {
     // Byte values and 1-bit flags cover the same bits, so both give the reports' whole lengths.
-    EXPECT_EQ(ControllerLengths(), LengthsOf(SyntheticReportDescriptor(true)));
-    EXPECT_EQ(ControllerLengths(), LengthsOf(SyntheticReportDescriptor(false)));
+    EXPECT_EQ(ControllerLengths(), LengthsOf(Descriptor(true)));
+    EXPECT_EQ(ControllerLengths(), LengthsOf(Descriptor(false)));
 
     // Two Feature items of one report add up; Push and Pop restore the size and count; a long
     // item is stepped over.
@@ -68,7 +76,7 @@ TEST(BridgeDescriptor, RefusesDescriptorsItCannotAnswerFor)
     for (const std::vector<std::uint8_t>& descriptor : broken) {
         EXPECT_FALSE(FeatureReportLengths(descriptor.data(), descriptor.size(), &lengths));
     }
-    const std::vector<std::uint8_t> whole = SyntheticReportDescriptor(true);
+    const std::vector<std::uint8_t> whole = Descriptor(true);
     EXPECT_FALSE(FeatureReportLengths(whole.data(), whole.size() - 2, &lengths))
         << "a descriptor cut short";
 }
@@ -76,7 +84,7 @@ TEST(BridgeDescriptor, RefusesDescriptorsItCannotAnswerFor)
 TEST(BridgeDescriptor, PaddingReachesTheSizeAndChangesNothingDeclared)
 {
     for (const bool values : {true, false}) {
-        const std::vector<std::uint8_t> base = SyntheticReportDescriptor(values);
+        const std::vector<std::uint8_t> base = Descriptor(values);
         for (const std::size_t size :
              {base.size(), base.size() + 1, std::size_t{4095}, std::size_t{4096}}) {
             const std::vector<std::uint8_t> padded = PadReportDescriptor(base, size);
