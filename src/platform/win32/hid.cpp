@@ -149,7 +149,7 @@ bool HidDeclaresFeatureValues(HidHandle device)
 
 bool HidSetFeature(HidHandle device, const std::uint8_t* buffer, std::uint32_t length)
 {
-    if (buffer == nullptr || length == 0) {
+    if (!HidIsOpen(device) || buffer == nullptr || length == 0) {
         return false;
     }
     const std::uint32_t passed = TransferLength(device, length);
@@ -168,7 +168,7 @@ bool HidSetFeature(HidHandle device, const std::uint8_t* buffer, std::uint32_t l
 
 bool HidGetFeature(HidHandle device, std::uint8_t* buffer, std::uint32_t length)
 {
-    if (buffer == nullptr || length == 0) {
+    if (!HidIsOpen(device) || buffer == nullptr || length == 0) {
         return false;
     }
     const std::uint32_t passed = TransferLength(device, length);
