@@ -207,7 +207,7 @@ bool ParseExtraFeature(const Line& line, const std::string& text, SimDeviceSpec*
 
 bool ParseDevice(const Line& line, SimScenario* out, std::string* error)
 {
-    const std::string usage = "device VVVV:PPPP [nofeatures] [extra-feature=ID:LENGTH]";
+    const std::string usage = "device VVVV:PPPP [nofeatures] [composite] [extra-feature=ID:LENGTH]";
     if (line.words.size() < 2)
         return Fail(line, "missing argument; usage: " + usage, error);
     const std::string& ids = line.words[1];
@@ -219,6 +219,10 @@ bool ParseDevice(const Line& line, SimScenario* out, std::string* error)
     std::size_t next = 2;
     if (next < line.words.size() && line.words[next] == "nofeatures") {
         device.featureValues = false;
+        ++next;
+    }
+    if (next < line.words.size() && line.words[next] == "composite") {
+        device.composite = true;
         ++next;
     }
     std::vector<Option> options = {{"extra-feature", {}}};

@@ -32,6 +32,9 @@ struct SimDeviceSpec {
     // answer (id 0: none); its length counts the id byte.
     std::uint8_t extraReportId = 0;
     std::uint16_t extraReportLength = 0;
+    // Two top-level collections: a touch-screen one without feature reports first, then the
+    // controller's. Only the presentation differs; the controller behaves the same.
+    bool composite = false;
 };
 
 struct SimScenario {

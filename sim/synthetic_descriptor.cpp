@@ -1,5 +1,7 @@
 #include "synthetic_descriptor.h"
 
+#include <iterator>
+
 namespace {
 
 // Report identifier and total length (identifier byte included) of each feature report.
@@ -35,15 +37,40 @@ bool IsSyntheticControllerReport(std::uint8_t id)
     return false;
 }
 
+// The touch-screen collection a composite device declares first: one input report, id 1.
+constexpr std::uint8_t kTouchCollection[] = {
+    0x05, 0x0D,                          // Usage Page (Digitizer)
+    0x09, 0x04,                          // Usage (Touch Screen)
+    0xA1, 0x01,                          // Collection (Application)
+    0x85, 0x01,                          //   Report ID (1)
+    0x09, 0x22,                          //   Usage (Finger)
+    0xA1, 0x02,                          //   Collection (Logical)
+    0x09, 0x42,                          //     Usage (Tip Switch)
+    0x15, 0x00, 0x25, 0x01,              //     Logical Minimum (0), Maximum (1)
+    0x75, 0x01, 0x95, 0x01,              //     Report Size (1), Count (1)
+    0x81, 0x02,                          //     Input (Data, Var, Abs)
+    0x95, 0x07, 0x81, 0x03,              //     Report Count (7), Input (Constant)
+    0x05, 0x01, 0x09, 0x30, 0x09, 0x31,  // Usage Page (Generic Desktop), X, Y
+    0x26, 0xFF, 0x0F,                    //     Logical Maximum (4095)
+    0x75, 0x10, 0x95, 0x02,              //     Report Size (16), Count (2)
+    0x81, 0x02,                          //     Input (Data, Var, Abs)
+    0xC0,                                //   End Collection
+    0xC0,                                // End Collection
+};
+
 std::vector<std::uint8_t> SyntheticReportDescriptor(const SimDeviceSpec& device)
 {
-    std::vector<std::uint8_t> d = {
-        0x06, 0x00, 0xFF,  // Usage Page (Vendor 0xFF00)
-        0x09, 0x01,        // Usage (1)
-        0xA1, 0x01,        // Collection (Application)
-        0x15, 0x00,        //   Logical Minimum (0)
-        0x26, 0xFF, 0x00,  //   Logical Maximum (255)
-    };
+    std::vector<std::uint8_t> d;
+    if (device.composite) {
+        d.assign(std::begin(kTouchCollection), std::end(kTouchCollection));
+    }
+    d.insert(d.end(), {
+                          0x06, 0x00, 0xFF,  // Usage Page (Vendor 0xFF00)
+                          0x09, 0x01,        // Usage (1)
+                          0xA1, 0x01,        // Collection (Application)
+                          0x15, 0x00,        //   Logical Minimum (0)
+                          0x26, 0xFF, 0x00,  //   Logical Maximum (255)
+                      });
     for (const FeatureReport& report : kReports) {
         AppendFeatureReport(&d, report.id, report.length - 1u, device.featureValues);
     }
