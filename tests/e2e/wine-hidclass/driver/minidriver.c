@@ -1,7 +1,7 @@
-/* Test HID minidriver: one root-enumerated device per scenario device, presented to the HID class
- * driver with the simulated controller's descriptor, identifiers and feature reports. Where a
- * device comes from (scenario, transcript, index) is in its "Device Parameters" key, written by
- * the installer. Not part of the product. */
+/* Test HID minidriver: root-enumerated devices presented to the HID class driver with the
+ * simulated controller's descriptor, identifiers and feature reports. Where a device comes from
+ * (scenario, transcript, device index, and for a composite device which collection) is in its
+ * "Device Parameters" key, written by the installer. Not part of the product. */
 
 #include <ddk/wdm.h>
 #include <hidusage.h>
@@ -68,7 +68,8 @@ typedef struct {
 #define HID_REPORT_DESCRIPTOR_TYPE 0x22
 
 struct SimHidDevice {
-    ULONG index;
+    uint32_t slot;
+    BOOLEAN started; /* holds one start of the simulator */
     BOOLEAN removed;
     KSPIN_LOCK lock;
     LIST_ENTRY pendingReads; /* input reads never complete: the controller sends no input */
@@ -122,9 +123,17 @@ static NTSTATUS NTAPI DispatchPnp(DEVICE_OBJECT* device, IRP* irp)
         break;
     case IRP_MN_SURPRISE_REMOVAL:
     case IRP_MN_QUERY_REMOVE_DEVICE:
+        SetRemoved(impl, TRUE);
+        CompletePendingReads(impl);
+        irp->IoStatus.Status = STATUS_SUCCESS;
+        break;
     case IRP_MN_REMOVE_DEVICE:
         SetRemoved(impl, TRUE);
         CompletePendingReads(impl);
+        if (impl->started) {
+            impl->started = FALSE;
+            QavelSimDeviceStop(impl->slot);
+        }
         irp->IoStatus.Status = STATUS_SUCCESS;
         break;
     case IRP_MN_STOP_DEVICE: irp->IoStatus.Status = STATUS_SUCCESS; break;
@@ -173,7 +182,7 @@ static NTSTATUS NTAPI DispatchInternalIoctl(DEVICE_OBJECT* device, IRP* irp)
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
     case IOCTL_HID_GET_DEVICE_DESCRIPTOR: {
         HID_DESCRIPTOR* descriptor = (HID_DESCRIPTOR*)irp->UserBuffer;
-        const uint32_t length = QavelSimDeviceDescriptor(impl->index, NULL, 0);
+        const uint32_t length = QavelSimDeviceDescriptor(impl->slot, NULL, 0);
         if (descriptor == NULL || outSize < sizeof(*descriptor)) {
             status = STATUS_BUFFER_TOO_SMALL;
             break;
@@ -191,7 +200,7 @@ static NTSTATUS NTAPI DispatchInternalIoctl(DEVICE_OBJECT* device, IRP* irp)
     }
     case IOCTL_HID_GET_REPORT_DESCRIPTOR: {
         const uint32_t length =
-            QavelSimDeviceDescriptor(impl->index, (uint8_t*)irp->UserBuffer, outSize);
+            QavelSimDeviceDescriptor(impl->slot, (uint8_t*)irp->UserBuffer, outSize);
         if (length == 0 || length > outSize || irp->UserBuffer == NULL) {
             status = STATUS_BUFFER_TOO_SMALL;
             break;
@@ -208,7 +217,7 @@ static NTSTATUS NTAPI DispatchInternalIoctl(DEVICE_OBJECT* device, IRP* irp)
             status = STATUS_BUFFER_TOO_SMALL;
             break;
         }
-        status = QavelSimDeviceIds(impl->index, &vendor, &product);
+        status = QavelSimDeviceIds(impl->slot, &vendor, &product);
         if (status != STATUS_SUCCESS) {
             break;
         }
@@ -235,10 +244,10 @@ static NTSTATUS NTAPI DispatchInternalIoctl(DEVICE_OBJECT* device, IRP* irp)
             break;
         }
         if (stack->Parameters.DeviceIoControl.IoControlCode == IOCTL_HID_GET_FEATURE) {
-            status = QavelSimDeviceGetFeature(impl->index, packet->reportBuffer,
+            status = QavelSimDeviceGetFeature(impl->slot, packet->reportBuffer,
                                               packet->reportBufferLen, &done);
         } else {
-            status = QavelSimDeviceSetFeature(impl->index, packet->reportBuffer,
+            status = QavelSimDeviceSetFeature(impl->slot, packet->reportBuffer,
                                               packet->reportBufferLen, &done);
         }
         irp->IoStatus.Information = done;
@@ -286,6 +295,8 @@ static NTSTATUS NTAPI AddDevice(DRIVER_OBJECT* driver, DEVICE_OBJECT* fdo)
     WCHAR scenario[260];
     WCHAR transcript[260];
     ULONG index = 0;
+    LONG collection = -1; /* absent: the whole descriptor */
+    uint32_t slot = 0;
     HANDLE key = NULL;
     NTSTATUS status;
 
@@ -303,16 +314,21 @@ static NTSTATUS NTAPI AddDevice(DRIVER_OBJECT* driver, DEVICE_OBJECT* fdo)
         ReadParameter(key, L"Transcript", transcript, sizeof(transcript), TRUE) != STATUS_SUCCESS) {
         transcript[0] = 0;
     }
+    if (status == STATUS_SUCCESS && ReadParameter(key, L"Collection", &collection,
+                                                  sizeof(collection), FALSE) != STATUS_SUCCESS) {
+        collection = -1;
+    }
     ZwClose(key);
     if (status != STATUS_SUCCESS) {
         return status;
     }
-    status = QavelSimDeviceStart(scenario, transcript, index);
+    status = QavelSimDeviceStart(scenario, transcript, index, collection, &slot);
     if (status != STATUS_SUCCESS) {
         return status;
     }
 
-    impl->index = index;
+    impl->slot = slot;
+    impl->started = TRUE;
     impl->removed = FALSE;
     KeInitializeSpinLock(&impl->lock);
     InitializeListHead(&impl->pendingReads);

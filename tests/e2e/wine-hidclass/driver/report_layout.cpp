@@ -66,6 +66,9 @@ bool ParseReportLayout(const std::vector<std::uint8_t>& descriptor, ReportLayout
                 return false;
             }
             --depth;
+            if (depth == 0) {
+                layout->collectionEnds.push_back(i);
+            }
             break;
         case kFeature: {
             if (depth == 0) {
@@ -114,4 +117,17 @@ std::uint32_t CollectionFeatureLength(const ReportLayout& layout, int collection
         }
     }
     return longest;
+}
+
+std::vector<std::uint8_t> CollectionDescriptor(const std::vector<std::uint8_t>& descriptor,
+                                               const ReportLayout& layout, int collection)
+{
+    if (collection < 0 || static_cast<std::size_t>(collection) >= layout.collectionEnds.size() ||
+        layout.collectionEnds.back() > descriptor.size()) {
+        return {};
+    }
+    const std::size_t begin = collection == 0 ? 0 : layout.collectionEnds[collection - 1];
+    const std::size_t end = layout.collectionEnds[collection];
+    return std::vector<std::uint8_t>(descriptor.begin() + static_cast<std::ptrdiff_t>(begin),
+                                     descriptor.begin() + static_cast<std::ptrdiff_t>(end));
 }

@@ -2,6 +2,7 @@
 // The feature reports a report descriptor declares, per top-level collection, as the HID class
 // driver counts them: the lengths the test minidriver checks transfers against.
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -14,6 +15,8 @@ struct ReportInfo {
 struct ReportLayout {
     std::vector<ReportInfo> features;
     int collections = 0;
+    // Where each top-level collection ends in the descriptor (one past its End Collection).
+    std::vector<std::size_t> collectionEnds;
 };
 
 // False for a descriptor this walker does not follow (truncated items, unbalanced collections,
@@ -25,3 +28,8 @@ const ReportInfo* FindFeatureReport(const ReportLayout& layout, std::uint8_t id)
 
 // FeatureReportByteLength of a collection: its longest feature report, or 0 without one.
 std::uint32_t CollectionFeatureLength(const ReportLayout& layout, int collection);
+
+// The part of a descriptor that declares top-level collection `collection` alone: from the end
+// of the one before it (so with the global items in between) to its own end. Empty if none.
+std::vector<std::uint8_t> CollectionDescriptor(const std::vector<std::uint8_t>& descriptor,
+                                               const ReportLayout& layout, int collection);

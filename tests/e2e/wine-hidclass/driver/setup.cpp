@@ -57,12 +57,13 @@ bool SetString(HKEY key, const char* name, const std::string& value)
                           static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
 }
 
-// Creates one root device instance carrying where its controller comes from.
-bool CreateDevice(HDEVINFO set, DWORD index, const std::string& scenario,
-                  const std::string& transcript)
+// Creates root device instance `instance` carrying where its controller comes from: scenario
+// device `index`, and for a composite device which of its collections (else -1).
+bool CreateDevice(HDEVINFO set, DWORD instance, DWORD index, LONG collection,
+                  const std::string& scenario, const std::string& transcript)
 {
     char name[64];
-    std::snprintf(name, sizeof name, "%s\\%04lu", kEnumerator, index);
+    std::snprintf(name, sizeof name, "%s\\%04lu", kEnumerator, instance);
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof device;
     if (!Report(SetupDiCreateDeviceInfoA(set, name, &GUID_NULL, nullptr, nullptr, 0, &device),
@@ -83,7 +84,10 @@ bool CreateDevice(HDEVINFO set, DWORD index, const std::string& scenario,
     const bool written =
         SetString(key, "Scenario", scenario) && SetString(key, "Transcript", transcript) &&
         RegSetValueExA(key, "Index", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&index),
-                       sizeof index) == ERROR_SUCCESS;
+                       sizeof index) == ERROR_SUCCESS &&
+        (collection < 0 ||
+         RegSetValueExA(key, "Collection", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&collection),
+                        sizeof collection) == ERROR_SUCCESS);
     RegCloseKey(key);
     return Report(written, "writing the device parameters");
 }
@@ -193,10 +197,36 @@ bool RemoveDevices()
     return ok && WaitForInterfaces(0);
 }
 
+std::vector<char> Contents(const std::string& path)
+{
+    std::vector<char> bytes;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return bytes;
+    }
+    char chunk[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
+    std::fclose(file);
+    return bytes;
+}
+
+// Copies source over target unless target already holds the same bytes (a loaded driver's
+// files cannot be replaced).
+bool Replace(const std::string& source, const std::string& target)
+{
+    const std::vector<char> wanted = Contents(source);
+    return (!wanted.empty() && wanted == Contents(target)) ||
+           CopyFileA(source.c_str(), target.c_str(), FALSE);
+}
+
 int Install(const std::string& driverDir, const std::string& scenarioArg,
             const std::string& transcriptArg)
 {
     const std::string scenario = WindowsPath(scenarioArg);
+    const std::string transcript = WindowsPath(transcriptArg);
     SimScenario parsed;
     std::string error;
     if (!LoadScenarioFile(scenario, &parsed, &error)) {
@@ -206,15 +236,6 @@ int Install(const std::string& driverDir, const std::string& scenarioArg,
     if (!RemoveDevices()) {
         return 1;
     }
-    int interfaces = 0;
-    for (const SimDeviceSpec& spec : parsed.devices) {
-        ReportLayout layout;
-        if (!ParseReportLayout(SyntheticDeviceDescriptor(spec), &layout)) {
-            std::fprintf(stderr, "qavel-hidclass-setup: a descriptor the setup cannot read\n");
-            return 1;
-        }
-        interfaces += layout.collections;
-    }
     if (parsed.devices.empty()) {
         return 0;
     }
@@ -222,16 +243,46 @@ int Install(const std::string& driverDir, const std::string& scenarioArg,
     if (!Report(set != INVALID_HANDLE_VALUE, "SetupDiCreateDeviceInfoList")) {
         return 1;
     }
+    // Wine 8.0's class driver makes one interface of a whole descriptor, where Windows makes one
+    // per top-level collection; so each collection of a composite device is a device of its own.
     bool ok = true;
+    DWORD instances = 0;
     for (DWORD i = 0; ok && i < parsed.devices.size(); ++i) {
-        ok = CreateDevice(set, i, scenario, WindowsPath(transcriptArg));
+        const SimDeviceSpec& spec = parsed.devices[i];
+        ReportLayout layout;
+        if (!ParseReportLayout(SyntheticDeviceDescriptor(spec), &layout)) {
+            std::fprintf(stderr, "qavel-hidclass-setup: a descriptor the setup cannot read\n");
+            ok = false;
+            break;
+        }
+        if (!spec.composite) {
+            ok = CreateDevice(set, instances++, i, -1, scenario, transcript);
+            continue;
+        }
+        for (LONG c = 0; ok && c < layout.collections; ++c) {
+            ok = CreateDevice(set, instances++, i, c, scenario, transcript);
+        }
     }
     SetupDiDestroyDeviceInfoList(set);
     if (!ok) {
         return 1;
     }
+    // The inf copies its files only where none are yet: replace those of an earlier build.
+    char system[MAX_PATH];
+    const UINT systemLength = GetSystemDirectoryA(system, sizeof system);
+    if (!Report(systemLength != 0 && systemLength < sizeof system, "GetSystemDirectory")) {
+        return 1;
+    }
+    const std::string source = WindowsPath(driverDir) + "\\";
+    const std::string target = std::string(system) + "\\";
+    if (!Report(Replace(source + "qavel-sim-device.dll", target + "qavel-sim-device.dll"),
+                "copying the simulator DLL") ||
+        !Report(Replace(source + "qavelsim.sys", target + "drivers\\qavelsim.sys"),
+                "copying the driver")) {
+        return 1;
+    }
     char inf[MAX_PATH];
-    const std::string infPath = WindowsPath(driverDir) + "\\qavelsim.inf";
+    const std::string infPath = source + "qavelsim.inf";
     if (!Report(GetFullPathNameA(infPath.c_str(), sizeof inf, inf, nullptr) != 0, "the inf path")) {
         return 1;
     }
@@ -241,7 +292,7 @@ int Install(const std::string& driverDir, const std::string& scenarioArg,
                 "UpdateDriverForPlugAndPlayDevices")) {
         return 1;
     }
-    return WaitForInterfaces(interfaces) ? 0 : 1;
+    return WaitForInterfaces(static_cast<int>(instances)) ? 0 : 1;
 }
 
 void List()

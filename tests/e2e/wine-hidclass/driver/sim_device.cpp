@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -20,9 +21,11 @@ constexpr std::int32_t kSuccess = 0;
 constexpr std::int32_t kUnsuccessful = static_cast<std::int32_t>(0xC0000001);
 constexpr std::int32_t kInvalidParameter = static_cast<std::int32_t>(0xC000000D);
 constexpr std::int32_t kInvalidUserBuffer = static_cast<std::int32_t>(0xC00000E8);
-constexpr std::int32_t kNoSuchDevice = static_cast<std::int32_t>(0xC000000E);
 
-struct Device {
+// One device the class driver sees: a scenario device, or one collection of it.
+struct Slot {
+    bool inUse = false;
+    int device = 0;
     std::vector<std::uint8_t> descriptor;
     ReportLayout layout;
 };
@@ -30,10 +33,12 @@ struct Device {
 struct Simulator {
     std::mutex lock;
     std::wstring scenarioPath;
+    SimScenario scenario;
     SimController* sim = nullptr;
     std::FILE* transcript = nullptr;
     ULONGLONG startMs = 0;
-    std::vector<Device> devices;
+    std::vector<Slot> slots;
+    int started = 0;
 };
 
 Simulator state;
@@ -53,15 +58,30 @@ std::string Narrow(const std::wstring& wide)
     return narrow;
 }
 
+// Back to no simulator, so that the next installation starts from its own scenario.
+void EndLocked()
+{
+    if (state.sim != nullptr) {
+        SimDestroy(state.sim);
+    }
+    if (state.transcript != nullptr) {
+        std::fclose(state.transcript);
+    }
+    state.sim = nullptr;
+    state.transcript = nullptr;
+    state.slots.clear();
+    state.scenario = SimScenario{};
+    state.scenarioPath.clear();
+}
+
 // Caller holds the lock.
-bool StartLocked(const std::wstring& scenarioPath, const std::wstring& transcriptPath)
+bool StartSimulatorLocked(const std::wstring& scenarioPath, const std::wstring& transcriptPath)
 {
     if (state.sim != nullptr) {
         return scenarioPath == state.scenarioPath;
     }
-    SimScenario scenario;
     std::string error;
-    if (!LoadScenarioFile(Narrow(scenarioPath), &scenario, &error)) {
+    if (!LoadScenarioFile(Narrow(scenarioPath), &state.scenario, &error)) {
         OutputDebugStringA(("qavel simulated device: " + error + "\n").c_str());
         return false;
     }
@@ -71,17 +91,27 @@ bool StartLocked(const std::wstring& scenarioPath, const std::wstring& transcrip
             return false;
         }
     }
-    for (const SimDeviceSpec& spec : scenario.devices) {
-        Device device;
-        device.descriptor = SyntheticDeviceDescriptor(spec);
-        if (!ParseReportLayout(device.descriptor, &device.layout)) {
-            return false;
-        }
-        state.devices.push_back(std::move(device));
-    }
-    state.sim = SimCreate(scenario, state.transcript);
+    state.sim = SimCreate(state.scenario, state.transcript);
     state.scenarioPath = scenarioPath;
     state.startMs = GetTickCount64();
+    return true;
+}
+
+bool MakeSlot(std::uint32_t index, std::int32_t collection, Slot* slot)
+{
+    if (index >= state.scenario.devices.size()) {
+        return false;
+    }
+    slot->inUse = true;
+    slot->device = static_cast<int>(index);
+    slot->descriptor = SyntheticDeviceDescriptor(state.scenario.devices[index]);
+    if (!ParseReportLayout(slot->descriptor, &slot->layout)) {
+        return false;
+    }
+    if (collection >= 0) {
+        slot->descriptor = CollectionDescriptor(slot->descriptor, slot->layout, collection);
+        return !slot->descriptor.empty() && ParseReportLayout(slot->descriptor, &slot->layout);
+    }
     return true;
 }
 
@@ -90,14 +120,12 @@ std::uint64_t NowMs()
     return GetTickCount64() - state.startMs;
 }
 
-// The device's feature report with byte 0 of buffer as its id, or null (caller holds the lock).
-const ReportInfo* FeatureReport(std::uint32_t index, const std::uint8_t* buffer,
-                                std::uint32_t length)
+Slot* SlotOf(std::uint32_t slot)
 {
-    if (state.sim == nullptr || index >= state.devices.size() || buffer == nullptr || length == 0) {
+    if (state.sim == nullptr || slot >= state.slots.size() || !state.slots[slot].inUse) {
         return nullptr;
     }
-    return FindFeatureReport(state.devices[index].layout, buffer[0]);
+    return &state.slots[slot];
 }
 
 }  // namespace
@@ -106,50 +134,72 @@ extern "C" {
 
 __declspec(dllexport) std::int32_t
     QavelSimDeviceStart(const std::uint16_t* scenario, const std::uint16_t* transcript,
-                        std::uint32_t index)
+                        std::uint32_t index, std::int32_t collection, std::uint32_t* slot)
 {
-    if (scenario == nullptr) {
+    if (scenario == nullptr || slot == nullptr) {
         return kInvalidParameter;
     }
     const std::wstring scenarioPath(reinterpret_cast<const wchar_t*>(scenario));
     const std::wstring transcriptPath(
         transcript != nullptr ? reinterpret_cast<const wchar_t*>(transcript) : L"");
     std::lock_guard<std::mutex> guard(state.lock);
-    if (!StartLocked(scenarioPath, transcriptPath)) {
+    Slot made;
+    if (!StartSimulatorLocked(scenarioPath, transcriptPath) ||
+        !MakeSlot(index, collection, &made)) {
+        if (state.started == 0) {
+            EndLocked();
+        }
         return kUnsuccessful;
     }
-    return index < state.devices.size() ? kSuccess : kNoSuchDevice;
+    *slot = static_cast<std::uint32_t>(state.slots.size());
+    state.slots.push_back(std::move(made));
+    ++state.started;
+    return kSuccess;
+}
+
+__declspec(dllexport) void QavelSimDeviceStop(std::uint32_t slot)
+{
+    std::lock_guard<std::mutex> guard(state.lock);
+    Slot* s = SlotOf(slot);
+    if (s == nullptr) {
+        return;
+    }
+    s->inUse = false;
+    if (--state.started == 0) {
+        EndLocked();
+    }
 }
 
 __declspec(dllexport) std::uint32_t
-    QavelSimDeviceDescriptor(std::uint32_t index, std::uint8_t* buffer, std::uint32_t size)
+    QavelSimDeviceDescriptor(std::uint32_t slot, std::uint8_t* buffer, std::uint32_t size)
 {
     std::lock_guard<std::mutex> guard(state.lock);
-    if (index >= state.devices.size()) {
+    const Slot* s = SlotOf(slot);
+    if (s == nullptr) {
         return 0;
     }
-    const std::vector<std::uint8_t>& descriptor = state.devices[index].descriptor;
-    if (buffer != nullptr && size >= descriptor.size()) {
-        std::copy(descriptor.begin(), descriptor.end(), buffer);
+    if (buffer != nullptr && size >= s->descriptor.size()) {
+        std::copy(s->descriptor.begin(), s->descriptor.end(), buffer);
     }
-    return static_cast<std::uint32_t>(descriptor.size());
+    return static_cast<std::uint32_t>(s->descriptor.size());
 }
 
 __declspec(dllexport) std::int32_t
-    QavelSimDeviceIds(std::uint32_t index, std::uint16_t* vendor, std::uint16_t* product)
+    QavelSimDeviceIds(std::uint32_t slot, std::uint16_t* vendor, std::uint16_t* product)
 {
     std::lock_guard<std::mutex> guard(state.lock);
-    if (state.sim == nullptr || index >= state.devices.size()) {
-        return kNoSuchDevice;
+    const Slot* s = SlotOf(slot);
+    if (s == nullptr) {
+        return kUnsuccessful;
     }
-    const SimDeviceSpec spec = SimDevice(state.sim, static_cast<int>(index));
+    const SimDeviceSpec spec = SimDevice(state.sim, s->device);
     *vendor = spec.vendor;
     *product = spec.product;
     return kSuccess;
 }
 
 __declspec(dllexport) std::int32_t
-    QavelSimDeviceGetFeature(std::uint32_t index, std::uint8_t* buffer, std::uint32_t length,
+    QavelSimDeviceGetFeature(std::uint32_t slot, std::uint8_t* buffer, std::uint32_t length,
                              std::uint32_t* done)
 {
     std::lock_guard<std::mutex> guard(state.lock);
@@ -157,13 +207,13 @@ __declspec(dllexport) std::int32_t
     if (buffer == nullptr || length == 0) {
         return kInvalidUserBuffer;
     }
-    const ReportInfo* report = FeatureReport(index, buffer, length);
+    const Slot* s = SlotOf(slot);
+    const ReportInfo* report = s != nullptr ? FindFeatureReport(s->layout, buffer[0]) : nullptr;
     // The class driver passes the caller's whole length down; Windows wants the collection's.
-    if (report == nullptr ||
-        length < CollectionFeatureLength(state.devices[index].layout, report->collection)) {
+    if (report == nullptr || length < CollectionFeatureLength(s->layout, report->collection)) {
         return kInvalidParameter;
     }
-    if (!SimGetFeature(state.sim, static_cast<int>(index), buffer, report->length, NowMs())) {
+    if (!SimGetFeature(state.sim, s->device, buffer, report->length, NowMs())) {
         return kUnsuccessful;
     }
     std::fill(buffer + report->length, buffer + length, std::uint8_t{0});
@@ -172,7 +222,7 @@ __declspec(dllexport) std::int32_t
 }
 
 __declspec(dllexport) std::int32_t
-    QavelSimDeviceSetFeature(std::uint32_t index, const std::uint8_t* buffer, std::uint32_t length,
+    QavelSimDeviceSetFeature(std::uint32_t slot, const std::uint8_t* buffer, std::uint32_t length,
                              std::uint32_t* done)
 {
     std::lock_guard<std::mutex> guard(state.lock);
@@ -180,11 +230,13 @@ __declspec(dllexport) std::int32_t
     if (buffer == nullptr || length == 0) {
         return kInvalidUserBuffer;
     }
-    const ReportInfo* report = FeatureReport(index, buffer, length);
+    const Slot* s = SlotOf(slot);
+    const ReportInfo* report = s != nullptr ? FindFeatureReport(s->layout, buffer[0]) : nullptr;
+    // The class driver has already cut the set to the report's own length.
     if (report == nullptr || length < report->length) {
         return kInvalidParameter;
     }
-    if (!SimSetFeature(state.sim, static_cast<int>(index), buffer, report->length, NowMs())) {
+    if (!SimSetFeature(state.sim, s->device, buffer, report->length, NowMs())) {
         return kUnsuccessful;
     }
     *done = report->length;

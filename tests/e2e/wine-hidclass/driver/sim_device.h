@@ -10,21 +10,27 @@
 extern "C" {
 #endif
 
-/* Device `index` of the scenario file `scenario` (a Windows path), transfers logged to
- * `transcript` (empty: none). Every device of the process shares one simulator, made on the first
- * call; a later call naming another scenario fails. */
-int32_t QavelSimDeviceStart(const uint16_t* scenario, const uint16_t* transcript, uint32_t index);
+/* Starts device `index` of the scenario file `scenario` (a Windows path), transfers logged to
+ * `transcript` (empty: none), and gives it a slot for the calls below. `collection` >= 0 presents
+ * only that top-level collection of the device's descriptor, -1 all of it. The devices started
+ * share one simulator, made by the first start; a start naming another scenario while any device
+ * is started fails. */
+int32_t QavelSimDeviceStart(const uint16_t* scenario, const uint16_t* transcript, uint32_t index,
+                            int32_t collection, uint32_t* slot);
 
-/* The device's report descriptor: its length, copied into buffer when size allows; 0 if unknown. */
-uint32_t QavelSimDeviceDescriptor(uint32_t index, uint8_t* buffer, uint32_t size);
+/* Ends one started slot; the last one ends the simulator and closes the transcript. */
+void QavelSimDeviceStop(uint32_t slot);
 
-int32_t QavelSimDeviceIds(uint32_t index, uint16_t* vendor, uint16_t* product);
+/* The slot's report descriptor: its length, copied into buffer when size allows; 0 if unknown. */
+uint32_t QavelSimDeviceDescriptor(uint32_t slot, uint8_t* buffer, uint32_t size);
+
+int32_t QavelSimDeviceIds(uint32_t slot, uint16_t* vendor, uint16_t* product);
 
 /* One feature transfer as the class driver hands it down: buffer[0] is the report id, length the
  * buffer's. A get below the collection's FeatureReportByteLength is refused, as Windows does; the
  * controller sees only the report's own length. *done: bytes transferred. */
-int32_t QavelSimDeviceGetFeature(uint32_t index, uint8_t* buffer, uint32_t length, uint32_t* done);
-int32_t QavelSimDeviceSetFeature(uint32_t index, const uint8_t* buffer, uint32_t length,
+int32_t QavelSimDeviceGetFeature(uint32_t slot, uint8_t* buffer, uint32_t length, uint32_t* done);
+int32_t QavelSimDeviceSetFeature(uint32_t slot, const uint8_t* buffer, uint32_t length,
                                  uint32_t* done);
 
 #ifdef __cplusplus
