@@ -86,7 +86,7 @@ bool StartSimulatorLocked(const std::wstring& scenarioPath, const std::wstring& 
         return false;
     }
     if (!transcriptPath.empty()) {
-        state.transcript = _wfopen(transcriptPath.c_str(), L"a");
+        state.transcript = _wfopen(transcriptPath.c_str(), L"ab");
         if (state.transcript == nullptr) {
             return false;
         }

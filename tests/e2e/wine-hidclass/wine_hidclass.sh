@@ -1,0 +1,161 @@
+#!/usr/bin/env bash
+# One case of the Windows program on Wine's own HID stack: builtin setupapi.dll, hid.dll and
+# hidclass.sys, no DLL overrides, with the test minidriver presenting the simulated controller.
+# usage: wine_hidclass.sh WINDOWS_BUILD_DIR WORK_DIR CASE
+# The "prefix" case makes the fresh Wine prefix that the other cases share.
+set -euo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+. "$HERE/../wine/lib.sh"
+
+[ $# -eq 3 ] || { echo "usage: $0 WINDOWS_BUILD_DIR WORK_DIR CASE" >&2; exit 2; }
+
+# Like lib.sh's setup, but the program's folder holds no DLL at all, so every HID and SetupAPI
+# call goes to Wine's builtin ones.
+setup_hidclass() {
+    WINDOWS_BUILD=$1
+    WORK=$2
+    CASE=$3
+    export WINEPREFIX="$WORK/prefix"
+    export WINEDEBUG=-all
+    export WINEARCH=win64
+    unset QAVEL_SIM QAVEL_SIM_LOG WINEDLLOVERRIDES
+    CASE_DIR="$WORK/cases/$CASE"
+    RUN_DIR="$CASE_DIR/run"
+    DRIVER_DIR="$WINDOWS_BUILD/wine-hidclass"
+    DESKTOP="qavel-$CASE"
+    XVFB_PID=""
+    PROGRAM_PID=""
+    rm -rf "$CASE_DIR"
+    mkdir -p "$RUN_DIR"
+    for file in bin/qavel-calib.exe wine-inspect/qavel-inspect.exe wine-hidclass/qavelsim.sys \
+        wine-hidclass/qavel-sim-device.dll wine-hidclass/qavel-hidclass-setup.exe wine-hidclass/qavelsim.inf; do
+        [ -f "$WINDOWS_BUILD/$file" ] || fail "$WINDOWS_BUILD/$file is missing: build the windows preset first"
+    done
+    cp "$WINDOWS_BUILD/bin/qavel-calib.exe" "$WINDOWS_BUILD/wine-inspect/qavel-inspect.exe" "$RUN_DIR/"
+    trap cleanup_hidclass EXIT
+}
+
+# The devices go with the case, so that the next one starts without them.
+cleanup_hidclass() {
+    local status=$?
+    if [ "$CASE" != prefix ] && [ -d "$WINEPREFIX/drive_c" ]; then
+        timeout 60 wine "$DRIVER_DIR/qavel-hidclass-setup.exe" remove >/dev/null 2>&1 || true
+    fi
+    (exit $status)
+    cleanup
+}
+
+# install_devices SCENARIO_TEXT: the scenario's devices behind the minidriver, transcript on.
+install_devices() {
+    printf '%s\n' "$1" >"$CASE_DIR/scenario.txt"
+    TRANSCRIPT="$CASE_DIR/transcript.log"
+    rm -f "$TRANSCRIPT"
+    local start=$SECONDS
+    timeout 120 wine "$DRIVER_DIR/qavel-hidclass-setup.exe" install "$DRIVER_DIR" \
+        "$CASE_DIR/scenario.txt" "$TRANSCRIPT" >"$CASE_DIR/setup.out" 2>&1 ||
+        fail "installing the devices failed: $(cat "$CASE_DIR/setup.out")"
+    INTERFACES=$(timeout 60 wine "$DRIVER_DIR/qavel-hidclass-setup.exe" list | sed 's/\r$//' | grep -i 'hid#qavelsim#' || true)
+    log "devices installed in $((SECONDS - start)) s; simulated interfaces:"
+    printf '%s\n' "$INTERFACES" | sed 's/^/    /'
+}
+
+# start_program: the real program on its own virtual desktop, no overrides, no simulator DLLs.
+start_program_hidclass() {
+    ! ls "$RUN_DIR"/*.dll >/dev/null 2>&1 || fail "a DLL next to the program would shadow Wine's own"
+    (cd "$RUN_DIR" && exec wine explorer "/desktop=$DESKTOP,${WIDTH}x${HEIGHT}" qavel-calib.exe) \
+        >"$CASE_DIR/program.out" 2>&1 &
+    PROGRAM_PID=$!
+}
+
+RUNS="$HERE/../../runs"
+
+# Every transfer of the transcript went through: none refused by the class driver or the device.
+expect_no_failed_transfers() {
+    [ -s "$TRANSCRIPT" ] || fail "no transfer reached the controller"
+    local failed
+    failed=$(awk '$5 != "ok"' "$TRANSCRIPT")
+    [ -z "$failed" ] || fail "transfers failed: $failed"
+}
+
+# expect_golden NAME: the transcript holds the same transfers, byte for byte and in the same
+# order, as the headless run of tests/runs/NAME.scenario; only the times differ.
+expect_golden() {
+    local expected="$CASE_DIR/expected.transfers" got="$CASE_DIR/got.transfers"
+    cut -d' ' -f2- "$RUNS/$1.transcript" >"$expected"
+    cut -d' ' -f2- "$TRANSCRIPT" >"$got"
+    diff -u "$expected" "$got" >"$CASE_DIR/transfers.diff" ||
+        fail "the transfers differ from the headless run's: $(head -n 40 "$CASE_DIR/transfers.diff")"
+    log "$(wc -l <"$got") transfers, the same as the headless run's"
+}
+
+# calibrate NAME [DEVICE_OPTION]: the golden scenario NAME (its device line given the option) is
+# calibrated by the real program through the class driver.
+calibrate() {
+    install_devices "$(sed "s/^device \(.*\)$/device \1 ${2:-}/" "$RUNS/$1.scenario")"
+    start_program_hidclass
+    expect_message "Calibration" "Calibration completed successfully." "information"
+    dismiss
+    expect_no_failed_transfers
+    expect_golden "$1"
+}
+
+case_prefix() {
+    rm -rf "$WINEPREFIX"
+    wineboot -i >"$CASE_DIR/wineboot.log" 2>&1 || fail "wineboot -i failed"
+    wineserver -w
+    [ -d "$WINEPREFIX/drive_c/windows" ] || fail "the prefix has no Windows folder"
+}
+
+case_raw_0102() {
+    calibrate model_0102_success
+    printf '%s\n' "$INTERFACES" |
+        grep -q 'vid=0596 pid=0102 usage=ff00:0001 feature-values=7 feature-length=72' ||
+        fail "the controller's interface is not as its descriptor declares it"
+}
+
+case_status_0400() {
+    calibrate model_0400_success
+}
+
+case_ascii_0300() {
+    calibrate model_0300_success
+}
+
+case_composite() {
+    calibrate model_0102_success composite
+    local first second
+    [ "$(printf '%s\n' "$INTERFACES" | grep -c .)" = 2 ] || fail "expected two interfaces: $INTERFACES"
+    first=$(printf '%s\n' "$INTERFACES" | sed -n 1p)
+    second=$(printf '%s\n' "$INTERFACES" | sed -n 2p)
+    case $first in *"vid=0596 pid=0102 usage=000d:0004 feature-values=0 "*) ;;
+        *) fail "the touch collection is not first, or declares feature values: $first" ;; esac
+    case $second in *"vid=0596 pid=0102 usage=ff00:0001 feature-values=7 feature-length=72"*) ;;
+        *) fail "the controller's collection is not second: $second" ;; esac
+}
+
+case_no_controller() {
+    # A foreign device, an unsupported model and a supported one without feature values.
+    install_devices 'device 1234:5678
+device 0596:0101
+device 0596:0102 nofeatures'
+    [ "$(printf '%s\n' "$INTERFACES" | grep -c .)" = 3 ] || fail "expected three interfaces: $INTERFACES"
+    start_program_hidclass
+    expect_message "Error" "Cannot find Qavel touch controller." "error"
+    expect_equal "calibration window ever seen" "$(value calibration-window-seen "$MESSAGE")" "no"
+    dismiss
+    [ ! -s "$TRANSCRIPT" ] || fail "feature reports were exchanged: $(cat "$TRANSCRIPT")"
+}
+
+setup_hidclass "$1" "$2" "$3"
+start_xvfb
+case_start=$SECONDS
+case "$CASE" in
+    prefix) case_prefix ;;
+    raw-0102) case_raw_0102 ;;
+    status-0400) case_status_0400 ;;
+    ascii-0300) case_ascii_0300 ;;
+    composite) case_composite ;;
+    no-controller) case_no_controller ;;
+    *) fail "unknown case $CASE" ;;
+esac
+log "$CASE passed in $((SECONDS - case_start)) s"
