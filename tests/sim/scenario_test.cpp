@@ -77,6 +77,21 @@ TEST(ScenarioParse, DeviceWithAnExtraFeatureReport)
     EXPECT_EQ(s.devices[1].extraReportLength, 4096);
 }
 
+TEST(ScenarioParse, CompositeDevices)
+{
+    SimScenario s = ParseOk(
+        "device 0596:0102 composite\n"
+        "device 0596:0102 nofeatures composite extra-feature=0x20:9\n"
+        "device 0596:0102\n");
+    ASSERT_EQ(s.devices.size(), 3u);
+    EXPECT_TRUE(s.devices[0].composite);
+    EXPECT_TRUE(s.devices[0].featureValues);
+    EXPECT_TRUE(s.devices[1].composite);
+    EXPECT_FALSE(s.devices[1].featureValues);
+    EXPECT_EQ(s.devices[1].extraReportId, 0x20);
+    EXPECT_FALSE(s.devices[2].composite);
+}
+
 TEST(ScenarioParse, TouchDefaultsOptionsAndHexNumbers)
 {
     SimScenario s = ParseOk(
@@ -193,6 +208,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"touch 5 samples=40", "missing"}, BadLine{"status-touch 3", "unexpected"},
         BadLine{"refuse set", "missing"}, BadLine{"touch-from", "usage"},
         BadLine{"linearization fill 1", "usage"},
+        BadLine{"device 0596:0100 composite composite", "unexpected"},
+        BadLine{"device 0596:0100 composite nofeatures", "unexpected"},
         // identifiers
         BadLine{"device 596:0100", "VVVV:PPPP"}, BadLine{"device 0596:01000", "VVVV:PPPP"},
         BadLine{"device 05g6:0100", "VVVV:PPPP"}, BadLine{"device 0x596:0100", "VVVV:PPPP"},
