@@ -99,6 +99,7 @@ TEST(ReportLayout, RefusesWhatItCannotFollow)
         {0xA1, 0x01, 0x85, 0x00, 0xC0},              // report id 0
         {0xA1, 0x01, 0xA4, 0xB4, 0xC0},              // push and pop
         {0xFE},                                      // long item without its size
+        {0xFE, 0x04, 0x00, 0x01},                    // long item cut short
     };
     for (std::size_t i = 0; i < bad.size(); ++i) {
         ReportLayout layout;

@@ -9,29 +9,16 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 
 [ $# -eq 3 ] || { echo "usage: $0 WINDOWS_BUILD_DIR WORK_DIR CASE" >&2; exit 2; }
 
-# Like lib.sh's setup, but the program's folder holds no DLL at all, so every HID and SetupAPI
-# call goes to Wine's builtin ones.
+# lib.sh's setup, but the program's folder keeps no DLL at all, so every HID and SetupAPI call
+# goes to Wine's builtin ones.
 setup_hidclass() {
-    WINDOWS_BUILD=$1
-    WORK=$2
-    CASE=$3
-    export WINEPREFIX="$WORK/prefix"
-    export WINEDEBUG=-all
-    export WINEARCH=win64
-    unset QAVEL_SIM QAVEL_SIM_LOG WINEDLLOVERRIDES
-    CASE_DIR="$WORK/cases/$CASE"
-    RUN_DIR="$CASE_DIR/run"
+    setup "$@"
+    rm -f "$RUN_DIR"/*.dll
+    unset WINEDLLOVERRIDES
     DRIVER_DIR="$WINDOWS_BUILD/wine-hidclass"
-    DESKTOP="qavel-$CASE"
-    XVFB_PID=""
-    PROGRAM_PID=""
-    rm -rf "$CASE_DIR"
-    mkdir -p "$RUN_DIR"
-    for file in bin/qavel-calib.exe wine-inspect/qavel-inspect.exe wine-hidclass/qavelsim.sys \
-        wine-hidclass/qavel-sim-device.dll wine-hidclass/qavel-hidclass-setup.exe wine-hidclass/qavelsim.inf; do
-        [ -f "$WINDOWS_BUILD/$file" ] || fail "$WINDOWS_BUILD/$file is missing: build the windows preset first"
+    for file in qavelsim.sys qavel-sim-device.dll qavel-hidclass-setup.exe qavelsim.inf; do
+        [ -f "$DRIVER_DIR/$file" ] || fail "$DRIVER_DIR/$file is missing: build the windows preset first"
     done
-    cp "$WINDOWS_BUILD/bin/qavel-calib.exe" "$WINDOWS_BUILD/wine-inspect/qavel-inspect.exe" "$RUN_DIR/"
     trap cleanup_hidclass EXIT
 }
 

@@ -29,7 +29,7 @@ bool ParseReportLayout(const std::vector<std::uint8_t>& descriptor, ReportLayout
     while (i < descriptor.size()) {
         const std::uint8_t prefix = descriptor[i];
         if (prefix == kLongItem) {
-            if (i + 1 >= descriptor.size()) {
+            if (i + 3 > descriptor.size() || i + 3 + descriptor[i + 1] > descriptor.size()) {
                 return false;
             }
             i += 3 + descriptor[i + 1];

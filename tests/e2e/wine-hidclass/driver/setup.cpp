@@ -17,6 +17,7 @@ extern "C" {
 #include <hidpi.h>
 }
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>

@@ -128,6 +128,19 @@ Slot* SlotOf(std::uint32_t slot)
     return &state.slots[slot];
 }
 
+// The slot's feature report that byte 0 of the buffer names, with the status for the class
+// driver when there is none (caller holds the lock).
+std::int32_t FindTransfer(std::uint32_t slot, const std::uint8_t* buffer, std::uint32_t length,
+                          const Slot** s, const ReportInfo** report)
+{
+    if (buffer == nullptr || length == 0) {
+        return kInvalidUserBuffer;
+    }
+    *s = SlotOf(slot);
+    *report = *s != nullptr ? FindFeatureReport((*s)->layout, buffer[0]) : nullptr;
+    return *report != nullptr ? kSuccess : kInvalidParameter;
+}
+
 }  // namespace
 
 extern "C" {
@@ -204,13 +217,14 @@ __declspec(dllexport) std::int32_t
 {
     std::lock_guard<std::mutex> guard(state.lock);
     *done = 0;
-    if (buffer == nullptr || length == 0) {
-        return kInvalidUserBuffer;
+    const Slot* s = nullptr;
+    const ReportInfo* report = nullptr;
+    const std::int32_t found = FindTransfer(slot, buffer, length, &s, &report);
+    if (found != kSuccess) {
+        return found;
     }
-    const Slot* s = SlotOf(slot);
-    const ReportInfo* report = s != nullptr ? FindFeatureReport(s->layout, buffer[0]) : nullptr;
     // The class driver passes the caller's whole length down; Windows wants the collection's.
-    if (report == nullptr || length < CollectionFeatureLength(s->layout, report->collection)) {
+    if (length < CollectionFeatureLength(s->layout, report->collection)) {
         return kInvalidParameter;
     }
     if (!SimGetFeature(state.sim, s->device, buffer, report->length, NowMs())) {
@@ -227,13 +241,14 @@ __declspec(dllexport) std::int32_t
 {
     std::lock_guard<std::mutex> guard(state.lock);
     *done = 0;
-    if (buffer == nullptr || length == 0) {
-        return kInvalidUserBuffer;
+    const Slot* s = nullptr;
+    const ReportInfo* report = nullptr;
+    const std::int32_t found = FindTransfer(slot, buffer, length, &s, &report);
+    if (found != kSuccess) {
+        return found;
     }
-    const Slot* s = SlotOf(slot);
-    const ReportInfo* report = s != nullptr ? FindFeatureReport(s->layout, buffer[0]) : nullptr;
     // The class driver has already cut the set to the report's own length.
-    if (report == nullptr || length < report->length) {
+    if (length < report->length) {
         return kInvalidParameter;
     }
     if (!SimSetFeature(state.sim, s->device, buffer, report->length, NowMs())) {
