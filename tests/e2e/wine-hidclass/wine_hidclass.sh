@@ -13,6 +13,8 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 # goes to Wine's builtin ones.
 setup_hidclass() {
     setup "$@"
+    # The previous case's server may still be ending, its driver still loaded.
+    wineserver -w 2>/dev/null || true
     rm -f "$RUN_DIR"/*.dll
     unset WINEDLLOVERRIDES
     DRIVER_DIR="$WINDOWS_BUILD/wine-hidclass"
@@ -133,6 +135,24 @@ device 0596:0102 nofeatures'
     [ ! -s "$TRANSCRIPT" ] || fail "feature reports were exchanged: $(cat "$TRANSCRIPT")"
 }
 
+case_strictness() {
+    # Below the collection's length a get is refused, as on Windows, and never reaches the
+    # controller; so are an undeclared id, an empty buffer and a set below the report's length.
+    install_devices 'device 0596:0102'
+    local probe
+    probe=$(timeout 60 wine "$DRIVER_DIR/qavel-hidclass-setup.exe" probe | sed 's/\r$//') ||
+        fail "the probe failed: $probe"
+    printf '%s\n' "$probe" | sed 's/^/    /'
+    expect_equal "caps" "$(value caps "$probe")" "72"
+    expect_equal "get at the report's own length" "$(value get-own-length "$probe")" "87"
+    expect_equal "get one below caps" "$(value get-caps-less-one "$probe")" "87"
+    expect_equal "get at caps" "$(value get-caps "$probe")" "ok"
+    expect_equal "get of an undeclared id" "$(value get-undeclared-id "$probe")" "87"
+    expect_equal "set below the report's length" "$(value set-below-own-length "$probe")" "87"
+    expect_equal "get into no buffer" "$(value get-empty "$probe")" "1784"
+    expect_equal "transfers the controller saw" "$(cut -d' ' -f2-5 "$TRANSCRIPT" | tr -d '\r')" "get 08 8 ok"
+}
+
 setup_hidclass "$1" "$2" "$3"
 start_xvfb
 case_start=$SECONDS
@@ -143,6 +163,7 @@ case "$CASE" in
     ascii-0300) case_ascii_0300 ;;
     composite) case_composite ;;
     no-controller) case_no_controller ;;
+    strictness) case_strictness ;;
     *) fail "unknown case $CASE" ;;
 esac
 log "$CASE passed in $((SECONDS - case_start)) s"

@@ -3,6 +3,8 @@
 //   qavel-hidclass-setup install DRIVER_DIR SCENARIO [TRANSCRIPT]
 //   qavel-hidclass-setup remove
 //   qavel-hidclass-setup list
+//   qavel-hidclass-setup probe   (transfers at the edges of the length rule, on the first
+//                                 interface of vendor 0596 that declares feature values)
 // Paths may be Unix paths. Exit codes: 0 done, 1 failed, 2 bad scenario or usage.
 
 #include "report_layout.h"
@@ -313,6 +315,48 @@ void List()
     }
 }
 
+// One transfer; prints NAME=ok or NAME=ERROR_CODE.
+void Probe(HANDLE handle, const char* name, bool set, std::uint8_t id, ULONG length)
+{
+    std::vector<std::uint8_t> buffer(length + 1, 0);
+    buffer[0] = id;
+    SetLastError(0);
+    const BOOLEAN ok = set ? HidD_SetFeature(handle, buffer.data(), length)
+                           : HidD_GetFeature(handle, buffer.data(), length);
+    if (ok) {
+        std::printf("%s=ok\n", name);
+    } else {
+        std::printf("%s=%lu\n", name, GetLastError());
+    }
+}
+
+int ProbeLengths()
+{
+    for (const Interface& entry : ListInterfaces()) {
+        if (entry.attributes.VendorID != 0x0596 || !entry.capsRead ||
+            entry.caps.NumberFeatureValueCaps == 0) {
+            continue;
+        }
+        HANDLE handle = CreateFileA(entry.path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+        if (!Report(handle != INVALID_HANDLE_VALUE, "opening the interface")) {
+            return 1;
+        }
+        const ULONG caps = entry.caps.FeatureReportByteLength;
+        std::printf("caps=%lu\n", caps);
+        Probe(handle, "get-own-length", false, 0x08, 8);
+        Probe(handle, "get-caps-less-one", false, 0x08, caps - 1);
+        Probe(handle, "get-caps", false, 0x08, caps);
+        Probe(handle, "get-undeclared-id", false, 0x42, caps);
+        Probe(handle, "set-below-own-length", true, 0x03, 7);
+        Probe(handle, "get-empty", false, 0x08, 0);
+        CloseHandle(handle);
+        return 0;
+    }
+    std::fprintf(stderr, "qavel-hidclass-setup: no interface to probe\n");
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -324,12 +368,15 @@ int main(int argc, char** argv)
     if (command == "remove" && argc == 2) {
         return RemoveDevices() ? 0 : 1;
     }
+    if (command == "probe" && argc == 2) {
+        return ProbeLengths();
+    }
     if (command == "list" && argc == 2) {
         List();
         return 0;
     }
     std::fprintf(stderr,
                  "usage: qavel-hidclass-setup install DRIVER_DIR SCENARIO [TRANSCRIPT]\n"
-                 "       qavel-hidclass-setup remove | list\n");
+                 "       qavel-hidclass-setup remove | list | probe\n");
     return 2;
 }
