@@ -60,17 +60,13 @@ constexpr std::uint8_t kTouchCollection[] = {
 
 std::vector<std::uint8_t> SyntheticReportDescriptor(const SimDeviceSpec& device)
 {
-    std::vector<std::uint8_t> d;
-    if (device.composite) {
-        d.assign(std::begin(kTouchCollection), std::end(kTouchCollection));
-    }
-    d.insert(d.end(), {
-                          0x06, 0x00, 0xFF,  // Usage Page (Vendor 0xFF00)
-                          0x09, 0x01,        // Usage (1)
-                          0xA1, 0x01,        // Collection (Application)
-                          0x15, 0x00,        //   Logical Minimum (0)
-                          0x26, 0xFF, 0x00,  //   Logical Maximum (255)
-                      });
+    std::vector<std::uint8_t> d = {
+        0x06, 0x00, 0xFF,  // Usage Page (Vendor 0xFF00)
+        0x09, 0x01,        // Usage (1)
+        0xA1, 0x01,        // Collection (Application)
+        0x15, 0x00,        //   Logical Minimum (0)
+        0x26, 0xFF, 0x00,  //   Logical Maximum (255)
+    };
     for (const FeatureReport& report : kReports) {
         AppendFeatureReport(&d, report.id, report.length - 1u, device.featureValues);
     }
@@ -79,5 +75,8 @@ std::vector<std::uint8_t> SyntheticReportDescriptor(const SimDeviceSpec& device)
                             device.featureValues);
     }
     d.push_back(0xC0);
+    if (device.composite) {
+        d.insert(d.begin(), std::begin(kTouchCollection), std::end(kTouchCollection));
+    }
     return d;
 }

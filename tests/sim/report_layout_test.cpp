@@ -37,7 +37,8 @@ TEST(ReportLayout, ControllerReportsWithAndWithoutFeatureValues)
     for (bool featureValues : {true, false}) {
         SCOPED_TRACE(featureValues);
         ReportLayout layout;
-        ASSERT_TRUE(ParseReportLayout(SyntheticReportDescriptor(featureValues), &layout));
+        ASSERT_TRUE(ParseReportLayout(SyntheticReportDescriptor(SimDeviceSpec{0, 0, featureValues}),
+                                      &layout));
         EXPECT_EQ(layout.collections, 1);
         ExpectControllerReports(layout, 0);
         EXPECT_EQ(FindFeatureReport(layout, 0x01), nullptr);
@@ -51,7 +52,7 @@ TEST(ReportLayout, CompositeDeviceSplitsIntoItsCollections)
     spec.vendor = 0x0596;
     spec.product = 0x0102;
     spec.composite = true;
-    const std::vector<std::uint8_t> whole = SyntheticDeviceDescriptor(spec);
+    const std::vector<std::uint8_t> whole = SyntheticReportDescriptor(spec);
     ReportLayout layout;
     ASSERT_TRUE(ParseReportLayout(whole, &layout));
     ASSERT_EQ(layout.collections, 2);
@@ -68,12 +69,12 @@ TEST(ReportLayout, CompositeDeviceSplitsIntoItsCollections)
     EXPECT_EQ(touch[1], 0x0D);
 
     // The controller's collection alone is the plain device's descriptor.
-    EXPECT_EQ(CollectionDescriptor(whole, layout, 1), SyntheticReportDescriptor(true));
+    EXPECT_EQ(CollectionDescriptor(whole, layout, 1), SyntheticReportDescriptor(SimDeviceSpec{}));
     EXPECT_TRUE(CollectionDescriptor(whole, layout, 2).empty());
     EXPECT_TRUE(CollectionDescriptor(whole, layout, -1).empty());
 
     spec.composite = false;
-    EXPECT_EQ(SyntheticDeviceDescriptor(spec), SyntheticReportDescriptor(true));
+    EXPECT_EQ(SyntheticReportDescriptor(spec), SyntheticReportDescriptor(SimDeviceSpec{}));
 }
 
 TEST(ReportLayout, UnnumberedReportsCountTheIdByte)

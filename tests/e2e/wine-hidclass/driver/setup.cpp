@@ -253,7 +253,7 @@ int Install(const std::string& driverDir, const std::string& scenarioArg,
     for (DWORD i = 0; ok && i < parsed.devices.size(); ++i) {
         const SimDeviceSpec& spec = parsed.devices[i];
         ReportLayout layout;
-        if (!ParseReportLayout(SyntheticDeviceDescriptor(spec), &layout)) {
+        if (!ParseReportLayout(SyntheticReportDescriptor(spec), &layout)) {
             std::fprintf(stderr, "qavel-hidclass-setup: a descriptor the setup cannot read\n");
             ok = false;
             break;

@@ -104,7 +104,7 @@ bool MakeSlot(std::uint32_t index, std::int32_t collection, Slot* slot)
     }
     slot->inUse = true;
     slot->device = static_cast<int>(index);
-    slot->descriptor = SyntheticDeviceDescriptor(state.scenario.devices[index]);
+    slot->descriptor = SyntheticReportDescriptor(state.scenario.devices[index]);
     if (!ParseReportLayout(slot->descriptor, &slot->layout)) {
         return false;
     }
