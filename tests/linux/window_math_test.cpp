@@ -36,3 +36,30 @@ TEST(WindowMath, DialogUnitsAndColours)
     EXPECT_EQ(0x0000FFu, ColorRefToRgb(0x00FF0000));
     EXPECT_EQ(0x123456u, ColorRefToRgb(0xAA563412));
 }
+
+TEST(WindowMath, ProgramMonitorIsThePrimaryElseTheFirstElseTheScreen)
+{
+    const ScreenRect whole{0, 0, 2304, 1024};
+    const MonitorInfo sideBySide[] = {{{0, 0, 1280, 1024}, false}, {{1280, 0, 1024, 768}, true}};
+    ScreenRect r = ChooseMonitor(sideBySide, 2, whole);
+    EXPECT_EQ(1280, r.x);
+    EXPECT_EQ(0, r.y);
+    EXPECT_EQ(1024, r.width);
+    EXPECT_EQ(768, r.height);
+
+    const MonitorInfo nonePrimary[] = {{{1280, 0, 1024, 768}, false}, {{0, 0, 1280, 1024}, false}};
+    r = ChooseMonitor(nonePrimary, 2, whole);
+    EXPECT_EQ(1280, r.x);
+    EXPECT_EQ(1024, r.width);
+
+    r = ChooseMonitor(nullptr, 0, whole);
+    EXPECT_EQ(2304, r.width);
+    EXPECT_EQ(1024, r.height);
+
+    // A primary without area (an output being switched off) is passed over, and so is a first one.
+    const MonitorInfo empty[] = {
+        {{0, 0, 0, 768}, true}, {{0, 0, 1024, 0}, false}, {{-1024, 0, 1024, 768}, false}};
+    r = ChooseMonitor(empty, 3, whole);
+    EXPECT_EQ(-1024, r.x);
+    EXPECT_EQ(1024, r.width);
+}

@@ -3,7 +3,7 @@
 # that needs a screen. Sourced, not run; safe under `set -euo pipefail`. No function here exits
 # its caller: each says what went wrong on standard error and returns non-zero.
 
-QAVEL_SCREEN=1024x768
+QAVEL_SCREEN=${QAVEL_SCREEN:-1024x768}
 QAVEL_XVFB_PID=
 
 # Whether a server answers on display NUMBER.

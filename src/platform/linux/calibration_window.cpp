@@ -220,8 +220,10 @@ WindowHandle CreateCalibrationWindow()
     }
     Display* display = w->display;
     const int screen = DefaultScreen(display);
-    w->width = DisplayWidth(display, screen);
-    w->height = DisplayHeight(display, screen);
+    // With several monitors the X screen spans them all; the targets belong on one of them.
+    const ScreenRect monitor = ProgramMonitor(display);
+    w->width = monitor.width;
+    w->height = monitor.height;
 
     XSetWindowAttributes attributes{};
     attributes.background_pixel = WhitePixel(display, screen);
@@ -229,16 +231,24 @@ WindowHandle CreateCalibrationWindow()
     // The server answers asynchronously: without the trap a refused window would go unseen and
     // the run would go on with nothing on the screen.
     BeginXErrorTrap(display);
-    w->window =
-        XCreateWindow(display, RootWindow(display, screen), 0, 0, static_cast<unsigned>(w->width),
-                      static_cast<unsigned>(w->height), 0, CopyFromParent, InputOutput,
-                      CopyFromParent, CWBackPixel | CWEventMask, &attributes);
+    w->window = XCreateWindow(display, RootWindow(display, screen), monitor.x, monitor.y,
+                              static_cast<unsigned>(w->width), static_cast<unsigned>(w->height), 0,
+                              CopyFromParent, InputOutput, CopyFromParent,
+                              CWBackPixel | CWEventMask, &attributes);
     if (w->window == 0) {
         EndXErrorTrap(display);
         FreeWindow(w);
         return nullptr;
     }
     XStoreName(display, w->window, title);
+    // A window manager fullscreens a window onto the monitor it was placed on.
+    XSizeHints hints{};
+    hints.flags = USPosition | USSize;
+    hints.x = monitor.x;
+    hints.y = monitor.y;
+    hints.width = monitor.width;
+    hints.height = monitor.height;
+    XSetWMNormalHints(display, w->window, &hints);
     XClassHint classHint{};
     char className[] = "QavelCalibHID";
     classHint.res_name = className;

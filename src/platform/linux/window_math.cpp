@@ -1,5 +1,23 @@
 #include "platform/linux/window_math.h"
 
+ScreenRect ChooseMonitor(const MonitorInfo* monitors, int count, ScreenRect wholeScreen)
+{
+    const MonitorInfo* first = nullptr;
+    for (int i = 0; i < count; ++i) {
+        const MonitorInfo& monitor = monitors[i];
+        if (monitor.rect.width <= 0 || monitor.rect.height <= 0) {
+            continue;
+        }
+        if (monitor.primary) {
+            return monitor.rect;
+        }
+        if (first == nullptr) {
+            first = &monitor;
+        }
+    }
+    return first != nullptr ? first->rect : wholeScreen;
+}
+
 void CenterOnDesktopOrigin(std::int32_t desktopLeft, std::int32_t desktopTop,
                            std::int32_t desktopRight, std::int32_t desktopBottom, std::int32_t w,
                            std::int32_t h, std::int32_t* x, std::int32_t* y)

@@ -1,7 +1,23 @@
 #pragma once
-// Integer placement arithmetic shared by the notice and the message box.
+// Integer placement arithmetic shared by the calibration window, the notice and the message box.
 
 #include <cstdint>
+
+struct ScreenRect {
+    std::int32_t x;
+    std::int32_t y;
+    std::int32_t width;
+    std::int32_t height;
+};
+
+struct MonitorInfo {
+    ScreenRect rect;
+    bool primary;
+};
+
+// The monitor the program uses: the primary one, else the first, else the whole screen.
+// Monitors without area are passed over.
+ScreenRect ChooseMonitor(const MonitorInfo* monitors, int count, ScreenRect wholeScreen);
 
 // Top-left corner that centres a w x h window on the desktop rectangle, with the halved
 // differences truncated toward zero (a window wider than the desktop may land off its left edge).

@@ -2,10 +2,12 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 #include <poll.h>
 #include <time.h>
 
 #include <cstdlib>
+#include <vector>
 
 #include "platform/linux/window_math.h"
 
@@ -47,6 +49,32 @@ Display* OpenDisplayRetrying()
         timespec pause{0, kPauseNs};
         nanosleep(&pause, nullptr);
     }
+}
+
+ScreenRect ProgramMonitor(Display* display)
+{
+    const int screen = DefaultScreen(display);
+    const ScreenRect whole{0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen)};
+    int eventBase = 0;
+    int errorBase = 0;
+    int major = 1;
+    int minor = 5;
+    if (!XRRQueryExtension(display, &eventBase, &errorBase) ||
+        !XRRQueryVersion(display, &major, &minor) || major < 1 || (major == 1 && minor < 5)) {
+        return whole;
+    }
+    int count = 0;
+    XRRMonitorInfo* found = XRRGetMonitors(display, RootWindow(display, screen), True, &count);
+    if (found == nullptr) {
+        return whole;
+    }
+    std::vector<MonitorInfo> monitors;
+    for (int i = 0; i < count; ++i) {
+        monitors.push_back(MonitorInfo{{found[i].x, found[i].y, found[i].width, found[i].height},
+                                       found[i].primary != 0});
+    }
+    XRRFreeMonitors(found);
+    return ChooseMonitor(monitors.data(), static_cast<int>(monitors.size()), whole);
 }
 
 XFontStruct* LoadDialogFont(Display* display)
@@ -179,7 +207,8 @@ Window CreateCentredFaceWindow(Display* display, int width, int height,
                                std::int32_t* x, std::int32_t* y)
 {
     const int screen = DefaultScreen(display);
-    CenterOnDesktopOrigin(0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen),
+    const ScreenRect monitor = ProgramMonitor(display);
+    CenterOnDesktopOrigin(monitor.x, monitor.y, monitor.x + monitor.width, monitor.y + monitor.height,
                           width, height, x, y);
     attributes.background_pixel = AllocRgb(display, kFaceRgb);
     return XCreateWindow(display, RootWindow(display, screen), *x, *y, static_cast<unsigned>(width),

@@ -7,9 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/window_math.h"
+
 // A connection to $DISPLAY. A server may drop a new connection while it tears down another one,
 // so a refused attempt is repeated a few times before giving up; null then.
 Display* OpenDisplayRetrying();
+
+// The rectangle of the monitor the program uses (RandR's primary monitor, else its first
+// monitor; the whole screen where the server has no RandR 1.5).
+ScreenRect ProgramMonitor(Display* display);
 
 // The dialog font, or null when the server has none (then the GC's default font draws).
 XFontStruct* LoadDialogFont(Display* display);
@@ -38,7 +44,7 @@ void SetStringProperty(Display* display, Window window, const char* name, const 
 // A GC drawing with font (the server default's when null); the caller frees it.
 GC CreateTextGc(Display* display, Drawable drawable, XFontStruct* font);
 
-// A top-level window of width x height centred on the default screen, on the face colour.
+// A top-level window of width x height centred on the program's monitor, on the face colour.
 // attributes and valueMask give the rest; x and y receive where it was put. 0 when refused.
 Window CreateCentredFaceWindow(Display* display, int width, int height,
                                XSetWindowAttributes attributes, unsigned long valueMask,

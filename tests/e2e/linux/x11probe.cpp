@@ -4,6 +4,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 
 #include <errno.h>
 #include <signal.h>
@@ -169,12 +170,45 @@ int Until(Display* display, int seconds, int pid, int argc, char** argv)
     }
 }
 
+// Defines RandR monitors (NAME X Y W H PRIMARY, repeated), prints "ready" and keeps them for as
+// long as it runs: the server drops a client's monitors with its connection.
+int DefineMonitors(Display* display, int argc, char** argv)
+{
+    int major = 1;
+    int minor = 5;
+    if (argc == 0 || argc % 6 != 0 || !XRRQueryVersion(display, &major, &minor) ||
+        (major == 1 && minor < 5)) {
+        return 2;
+    }
+    for (int i = 0; i < argc; i += 6) {
+        XRRMonitorInfo* monitor = XRRAllocateMonitor(display, 0);
+        monitor->name = XInternAtom(display, argv[i], False);
+        monitor->x = std::atoi(argv[i + 1]);
+        monitor->y = std::atoi(argv[i + 2]);
+        monitor->width = std::atoi(argv[i + 3]);
+        monitor->height = std::atoi(argv[i + 4]);
+        monitor->mwidth = monitor->width / 4;
+        monitor->mheight = monitor->height / 4;
+        monitor->primary = std::atoi(argv[i + 5]) != 0;
+        XRRSetMonitor(display, DefaultRootWindow(display), monitor);
+        XRRFreeMonitors(monitor);
+    }
+    XSync(display, False);
+    std::printf("ready\n");
+    std::fflush(stdout);
+    // Ends with the server, through Xlib's fatal-error exit.
+    for (;;) {
+        XEvent event;
+        XNextEvent(display, &event);
+    }
+}
+
 int Usage()
 {
     std::fprintf(
         stderr,
         "usage: x11probe find NAME [ATOM] | count NAME [ATOM] | geometry ID | prop ID ATOM |\n"
-        "       top-at X Y | pixel X Y | close ID |\n"
+        "       top-at X Y | pixel X Y | close ID | monitors (NAME X Y W H PRIMARY)... |\n"
         "       until SECONDS PID (pixel-is X Y RRGGBB | window NAME [ATOM] |\n"
         "                          no-window NAME [ATOM])\n");
     return 2;
@@ -265,6 +299,9 @@ int main(int argc, char** argv)
         }
         std::printf("%s\n", rgb);
         return 0;
+    }
+    if (command == "monitors") {
+        return DefineMonitors(display, argc - 2, argv + 2);
     }
     if (command == "close" && argc == 3) {
         const Window window = std::strtoul(argv[2], nullptr, 0);
