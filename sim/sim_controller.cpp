@@ -20,6 +20,9 @@ constexpr std::uint16_t kVendor = 0x0596;
 constexpr std::size_t kPageStore = 64;          // report-5 bytes 8..71
 constexpr std::size_t kAsciiInboxLimit = 1024;  // a partial command longer than this is dropped
 constexpr int kAsciiPayload = 56;
+// A click on a raw model gives at least this many samples, the lift included: as many as a
+// scripted touch, comfortably more than the 32 a capture needs.
+constexpr int kPointerTouchSamples = 40;
 
 enum class Model { None, Status0003, Raw0100, Raw0102, Ascii0300, Status0400 };
 
@@ -87,13 +90,13 @@ struct Device {
     int restLeft = 0;
     int sampleIndex = 0;
 
-    // Live pointer.
+    // Live pointer: the button as last told, and the touch a press started on a raw model,
+    // which plays on after a short click until it is long enough.
     bool pointerDown = false;
+    bool pointerTouch = false;
+    int pointerSamples = 0;
     std::int32_t pointerX = 0;
     std::int32_t pointerY = 0;
-    bool liftPending = false;
-    std::int32_t liftX = 0;
-    std::int32_t liftY = 0;
 
     // Status models.
     int progress = 0;
@@ -259,12 +262,17 @@ void ReadRawReport(Device* d, std::uint8_t report[8])
                 }
             }
         }
-    } else if (d->liftPending) {
-        d->liftPending = false;
-        slots[0] = {true, false, d->liftX, d->liftY};
-    } else if (d->pointerDown) {
-        slots[0] = {true, true, d->pointerX, d->pointerY};
-        slots[1] = slots[0];
+    } else if (d->pointerTouch) {
+        for (SimRawSample& slot : slots) {
+            if (d->pointerDown || d->pointerSamples < kPointerTouchSamples - 1) {
+                slot = {true, true, d->pointerX, d->pointerY};
+                ++d->pointerSamples;
+            } else {
+                slot = {true, false, d->pointerX, d->pointerY};  // the lift ends the report
+                d->pointerTouch = false;
+                break;
+            }
+        }
     }
     SimPackRawReport(slots[0], slots[1], report);
 }
@@ -608,17 +616,21 @@ void SimPointer(SimController* sim, bool buttonDown, std::int32_t x, std::int32_
     x = Clamp12(x);
     y = Clamp12(y);
     for (Device& d : sim->devices) {
-        bool released = d.pointerDown && !buttonDown;
+        const bool pressed = !d.pointerDown && buttonDown;
+        const bool released = d.pointerDown && !buttonDown;
         d.pointerDown = buttonDown;
-        d.pointerX = x;
-        d.pointerY = y;
+        // Once the button is up the touch stays where it was let go, however the mouse moves on.
+        if (buttonDown || released) {
+            d.pointerX = x;
+            d.pointerY = y;
+        }
+        if (pressed && IsRaw(d.model) && !d.pointerTouch) {
+            d.pointerTouch = true;
+            d.pointerSamples = 0;
+        }
         if (!released)
             continue;
-        if (IsRaw(d.model)) {
-            d.liftPending = true;
-            d.liftX = x;
-            d.liftY = y;
-        } else if (IsStatus(d.model)) {
+        if (IsStatus(d.model)) {
             if (d.progress == 1 || d.progress == 2)
                 AcceptTarget(&d);
         } else if (d.model == Model::Ascii0300 && d.asciiRunning) {

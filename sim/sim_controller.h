@@ -86,8 +86,9 @@ void SimLogRefusedTransfer(SimController* sim, bool set, const std::uint8_t* buf
 void SimQueueTouch(SimController* sim, std::int32_t x, std::int32_t y);
 
 // Live pointer input for scenarios with "touch-from pointer" (x, y already in controller units).
-// Raw models: while buttonDown, report 8 carries touching samples at (x, y); the first read after
-// the release carries the lift sample. Status models: a release accepts the next target.
+// Raw models: a press starts a touch of touching samples at the pointer that lasts while the
+// button is down and at least 39 samples however short the click, then one lift sample where
+// the button was let go. Status models: a release accepts the next target.
 // Model 0x0300: a release makes the message "1" available at the next poll.
 void SimPointer(SimController* sim, bool buttonDown, std::int32_t x, std::int32_t y);
 

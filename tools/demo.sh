@@ -20,7 +20,8 @@ cmake --build --preset linux -j2 --target qavel-calib qavel_sim_preload >/dev/nu
 transcript=$(mktemp "${TMPDIR:-/tmp}/qavel-demo.XXXXXX")
 trap 'rm -f "$transcript"' EXIT
 
-echo "On each green target: press the first mouse button, hold it about two seconds, release. Esc stops."
+echo "Click each green target with the first mouse button; a short click is enough (the simulated"
+echo "controller makes every click a touch as long as it needs). Esc stops."
 QAVEL_SIM=$scenario QAVEL_SIM_LOG=$transcript \
     LD_PRELOAD=$build/sim/preload/libqavel_sim_preload.so \
     "$build/src/platform/linux/qavel-calib"

@@ -1,6 +1,7 @@
 #include "pointer_source.h"
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
 
 #include <new>
 
@@ -8,7 +9,40 @@
 
 struct PointerSource {
     Display* display;
+    int xiOpcode;  // 0: no XInput 2.2, the button is only sampled
+    unsigned char buttonMap[256];
 };
+
+namespace {
+
+// Raw events, unlike ordinary ones, reach every client that asks, whichever window is under the
+// pointer and whoever else listens; so a click that begins and ends between two polls is seen.
+int ListenToRawButtons(Display* display)
+{
+    int opcode = 0;
+    int event = 0;
+    int error = 0;
+    if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error)) {
+        return 0;
+    }
+    int major = 2;
+    int minor = 2;
+    if (XIQueryVersion(display, &major, &minor) != Success || major < 2 ||
+        (major == 2 && minor < 2)) {
+        return 0;
+    }
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(bits, XI_RawButtonPress);
+    XISetMask(bits, XI_RawButtonRelease);
+    XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof bits), bits};
+    if (XISelectEvents(display, DefaultRootWindow(display), &mask, 1) != Success) {
+        return 0;
+    }
+    XSync(display, False);
+    return opcode;
+}
+
+}  // namespace
 
 PointerSource* PointerSourceOpen()
 {
@@ -16,15 +50,23 @@ PointerSource* PointerSourceOpen()
     if (display == nullptr) {
         return nullptr;
     }
-    PointerSource* source = new (std::nothrow) PointerSource{display};
+    PointerSource* source = new (std::nothrow) PointerSource{display, 0, {}};
     if (source == nullptr) {
         XCloseDisplay(display);
+        return nullptr;
     }
+    // Raw events name the physical button; a left-handed mapping makes another one the first.
+    const int mapped = XGetPointerMapping(display, source->buttonMap, sizeof source->buttonMap);
+    for (int i = mapped; i < static_cast<int>(sizeof source->buttonMap); ++i) {
+        source->buttonMap[i] = static_cast<unsigned char>(i + 1);
+    }
+    source->xiOpcode = ListenToRawButtons(display);
     return source;
 }
 
-bool PointerSourceRead(PointerSource* source, bool* buttonDown, std::int32_t* x, std::int32_t* y)
+bool PointerSourceRead(PointerSource* source, std::vector<PointerState>* states)
 {
+    states->clear();
     if (source == nullptr) {
         return false;
     }
@@ -41,8 +83,30 @@ bool PointerSourceRead(PointerSource* source, bool* buttonDown, std::int32_t* x,
                        &windowX, &windowY, &mask)) {
         return false;
     }
-    *buttonDown = (mask & Button1Mask) != 0;
+    std::int32_t x = 0;
+    std::int32_t y = 0;
     SimScreenToController(rootX, rootY, DisplayWidth(display, screen),
-                          DisplayHeight(display, screen), x, y);
+                          DisplayHeight(display, screen), &x, &y);
+
+    // XQueryPointer has read everything the server sent before its reply.
+    while (source->xiOpcode != 0 && XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        XGenericEventCookie* cookie = &event.xcookie;
+        if (cookie->type != GenericEvent || cookie->extension != source->xiOpcode ||
+            !XGetEventData(display, cookie)) {
+            continue;
+        }
+        if (cookie->evtype == XI_RawButtonPress || cookie->evtype == XI_RawButtonRelease) {
+            const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
+            const int button =
+                raw->detail >= 1 && raw->detail <= 256 ? source->buttonMap[raw->detail - 1] : 0;
+            if (button == 1) {
+                states->push_back({cookie->evtype == XI_RawButtonPress, x, y});
+            }
+        }
+        XFreeEventData(display, cookie);
+    }
+    states->push_back({(mask & Button1Mask) != 0, x, y});
     return true;
 }

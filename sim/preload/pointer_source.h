@@ -1,13 +1,21 @@
 #pragma once
-// The mouse as the touch source of "touch-from pointer": read from the X server on demand.
+// The mouse as the touch source of "touch-from pointer", read from the X server.
 
 #include <cstdint>
+#include <vector>
 
 struct PointerSource;
 
-// Opens its own connection to $DISPLAY; null when there is none.
+struct PointerState {
+    bool buttonDown;
+    std::int32_t x;  // controller units
+    std::int32_t y;
+};
+
+// Opens its own connection to $DISPLAY and, where the server has XInput 2.2, listens to every
+// press and release of the first button; null when there is no display.
 PointerSource* PointerSourceOpen();
 
-// The first button's state and the pointer's position in controller units; false when the
-// server cannot be asked.
-bool PointerSourceRead(PointerSource* source, bool* buttonDown, std::int32_t* x, std::int32_t* y);
+// Every press and release of the first button since the last call, in order, then the present
+// state; the positions are where the pointer is now. False when the server cannot be asked.
+bool PointerSourceRead(PointerSource* source, std::vector<PointerState>* states);

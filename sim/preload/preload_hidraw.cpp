@@ -70,6 +70,8 @@ Preload& State()
     return *state;
 }
 
+void UpdatePointerLocked(Preload& p);
+
 // First use: the scenario is read when the program first asks for HID interfaces.
 void LoadLocked(Preload& p)
 {
@@ -88,6 +90,8 @@ void LoadLocked(Preload& p)
         }
     }
     p.sim = SimCreate(p.scenario, p.transcript);
+    // Listening from the start, so that no click before the first poll is lost.
+    UpdatePointerLocked(p);
 }
 
 std::uint64_t NowMs(const Preload& p)
@@ -158,11 +162,11 @@ void UpdatePointerLocked(Preload& p)
             return;
         }
     }
-    bool down = false;
-    std::int32_t x = 0;
-    std::int32_t y = 0;
-    if (PointerSourceRead(p.pointer, &down, &x, &y)) {
-        SimPointer(p.sim, down, x, y);
+    std::vector<PointerState> states;
+    if (PointerSourceRead(p.pointer, &states)) {
+        for (const PointerState& state : states) {
+            SimPointer(p.sim, state.buttonDown, state.x, state.y);
+        }
     }
 }
 

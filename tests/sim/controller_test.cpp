@@ -222,20 +222,74 @@ TEST(RawTouchScript, DefaultTouchLastsFortySamplesAndQueuedTouchesFollow)
     EXPECT_EQ(q.x1, 1536);
 }
 
-TEST(RawTouchScript, PointerPressGivesTouchingSamplesAndReleaseOneLift)
+// Touching samples read until the touch ends, and the one lift sample that ends it.
+struct PointerTouch {
+    int touching = 0;
+    int lifts = 0;
+    int reads = 0;
+    Decoded last{};
+};
+
+PointerTouch ReadPointerTouch(Rig& rig, int maxReads = 100)
 {
-    Rig rig("device 0596:0100\ntouch-from pointer\n");
-    EXPECT_FALSE(Decode(rig.Get(8, 8)).present1);
-    SimPointer(rig.sim, true, -700, 800);
-    Decoded down = Decode(rig.Get(8, 8));
-    EXPECT_TRUE(down.present1 && down.touching1 && down.present2 && down.touching2);
-    EXPECT_EQ(down.x1, -700);
-    EXPECT_EQ(down.y2, 800);
-    SimPointer(rig.sim, false, -690, 805);
-    Decoded lift = Decode(rig.Get(8, 8));
-    EXPECT_TRUE(lift.present1 && !lift.touching1 && !lift.present2);
-    EXPECT_EQ(lift.x1, -690);
-    EXPECT_FALSE(Decode(rig.Get(8, 8)).present1);
+    PointerTouch t;
+    while (t.lifts == 0 && t.reads < maxReads) {
+        Decoded d = Decode(rig.Get(8, 8));
+        ++t.reads;
+        t.touching += (d.present1 && d.touching1) + (d.present2 && d.touching2);
+        t.lifts += (d.present1 && !d.touching1) + (d.present2 && !d.touching2);
+        t.last = d;
+    }
+    return t;
+}
+
+TEST(RawTouchScript, PointerClickOfAnyLengthIsALongEnoughTouch)
+{
+    {
+        // Pressed and released before the controller was read even once.
+        Rig rig("device 0596:0100\ntouch-from pointer\n");
+        EXPECT_FALSE(Decode(rig.Get(8, 8)).present1);
+        SimPointer(rig.sim, true, -700, 800);
+        SimPointer(rig.sim, false, -690, 805);
+        SimPointer(rig.sim, false, 1500, 1500);  // the mouse moves on after the click
+        Decoded first = Decode(rig.Get(8, 8));
+        EXPECT_TRUE(first.present1 && first.touching1 && first.present2 && first.touching2);
+        EXPECT_EQ(first.x1, -690);
+        EXPECT_EQ(first.y2, 805);
+        PointerTouch rest = ReadPointerTouch(rig);
+        EXPECT_EQ(2 + rest.touching, 39);
+        EXPECT_EQ(rest.lifts, 1);
+        EXPECT_EQ(rest.last.present1 ? rest.last.x1 : rest.last.x2, -690) << "lift where let go";
+        EXPECT_FALSE(Decode(rig.Get(8, 8)).present1) << "released afterwards";
+    }
+    {
+        // Held for longer than the minimum: touching for as long as held, then lift at once.
+        Rig rig("device 0596:0102\ntouch-from pointer\n");
+        SimPointer(rig.sim, true, 100, 200);
+        for (int i = 0; i < 30; ++i) {
+            Decoded d = Decode(rig.Get(8, 8));
+            ASSERT_TRUE(d.present1 && d.touching1 && d.present2 && d.touching2) << i;
+        }
+        SimPointer(rig.sim, false, 100, 200);
+        PointerTouch end = ReadPointerTouch(rig);
+        EXPECT_EQ(end.reads, 1);
+        EXPECT_EQ(end.touching, 0);
+        EXPECT_EQ(end.lifts, 1);
+    }
+    {
+        // A second click while the first one still plays joins it: one touch, one lift.
+        Rig rig("device 0596:0100\ntouch-from pointer\n");
+        SimPointer(rig.sim, true, 0, 0);
+        SimPointer(rig.sim, false, 0, 0);
+        for (int i = 0; i < 5; ++i)
+            rig.Get(8, 8);
+        SimPointer(rig.sim, true, 0, 0);
+        SimPointer(rig.sim, false, 0, 0);
+        PointerTouch rest = ReadPointerTouch(rig);
+        EXPECT_EQ(10 + rest.touching, 39);
+        EXPECT_EQ(rest.lifts, 1);
+        EXPECT_FALSE(Decode(rig.Get(8, 8)).present1);
+    }
 }
 
 TEST(RawTouchScript, PointerFromAnotherThreadNeverTearsAReport)
@@ -249,8 +303,11 @@ TEST(RawTouchScript, PointerFromAnotherThreadNeverTearsAReport)
     for (int i = 0; i < 2000; ++i) {
         Decoded d = Decode(rig.Get(8, 8));
         if (d.present1) {
-            EXPECT_TRUE((d.x1 == 100 && d.touching1) || (d.x1 == -100 && !d.touching1)) << i;
+            EXPECT_TRUE(d.x1 == 100 || d.x1 == -100) << i;
             EXPECT_EQ(d.y1, 7);
+        }
+        if (d.present1 && d.present2) {
+            EXPECT_EQ(d.x2, d.x1) << "both samples of a report from one pointer state, " << i;
         }
     }
     feeder.join();
