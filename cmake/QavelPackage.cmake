@@ -17,9 +17,10 @@ else()
     # Depends from what the program really links (libx11, libxrandr, the C++ runtime).
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
     # The summary becomes the first line of the description.
-    set(CPACK_PACKAGE_DESCRIPTION "Shows calibration targets full screen, takes a touch on each \
-and stores the calibration in the controller (vendor 0596, products 0003, 0100, 0102, 0300 and \
-0400). Includes the udev rule that lets the user at the seat open those controllers.")
+    set(CPACK_PACKAGE_DESCRIPTION "Shows calibration targets full screen, takes a touch on each and
+stores the calibration in the controller (vendor 0596, products 0003, 0100,
+0102, 0300 and 0400). Includes the udev rule that lets the user at the seat
+open those controllers.")
     set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
         ${PROJECT_SOURCE_DIR}/packaging/debian/postinst ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
     set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 packages=(cmake g++ make googletest libgtest-dev libx11-dev xvfb xauth xdotool x11-utils x11-apps imagemagick
-          g++-mingw-w64-x86-64 wine qemu-system-x86 busybox-static)
+          g++-mingw-w64-x86-64 wine qemu-system-x86 busybox-static
+          libxrandr-dev libxi-dev dpkg-dev file desktop-file-utils)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,64 @@
+#!/bin/bash
+# Makes the .deb with CPack and checks what it holds: the program, the udev rule, the desktop
+# entry and its icon, nothing else; the version; Depends from the libraries really linked; the
+# maintainer scripts.
+#   deb_contents.sh BUILD-DIR OUT-DIR VERSION SOURCE-DIR
+set -u
+build=$1
+out=$2
+version=$3
+source=$4
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+rm -rf "$out"
+mkdir -p "$out"
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 ||
+    { cat "$out/cpack.log"; fail "cpack"; }
+rm -rf "$out/_CPack_Packages"
+deb=$out/qavel-calib_${version}_$(dpkg --print-architecture).deb
+[ -f "$deb" ] || fail "no $(basename "$deb") in: $(ls "$out")"
+
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = qavel-calib ] || fail "package name $(field Package)"
+[ "$(field Version)" = "$version" ] || fail "package version $(field Version), project $version"
+depends=$(field Depends)
+for library in libc6 libstdc++6 libx11-6 libxrandr2; do
+    [[ ", $depends," == *", $library "* || ", $depends," == *", $library,"* ]] ||
+        fail "Depends lacks $library: $depends"
+done
+
+files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
+expected=$(printf '%s\n' ./usr/bin/qavel-calib ./usr/lib/udev/rules.d/70-qavel-touch.rules \
+    ./usr/share/applications/qavel-calib.desktop \
+    ./usr/share/icons/hicolor/scalable/apps/qavel-calib.svg | sort)
+[ "$files" = "$expected" ] || fail "package files:
+$files
+expected:
+$expected"
+
+tree=$out/tree
+dpkg-deb -x "$deb" "$tree"
+cmp -s "$tree/usr/lib/udev/rules.d/70-qavel-touch.rules" "$source/packaging/udev/70-qavel-touch.rules" ||
+    fail "the packaged udev rule differs from packaging/udev"
+[ -x "$tree/usr/bin/qavel-calib" ] || fail "the program is not executable"
+desktop=$tree/usr/share/applications/qavel-calib.desktop
+desktop-file-validate "$desktop" || fail "desktop entry does not validate"
+grep -qx "X-Qavel-Version=$version" "$desktop" || fail "desktop entry lacks the version"
+grep -qx "Categories=Settings;HardwareSettings;" "$desktop" || fail "desktop entry categories"
+grep -qx "Exec=qavel-calib" "$desktop" || fail "desktop entry Exec"
+
+control=$out/control
+dpkg-deb -e "$deb" "$control"
+for script in postinst postrm; do
+    [ -x "$control/$script" ] || fail "no executable $script"
+    # Where no udev daemon runs they must succeed and do nothing.
+    case $script in postinst) action=configure ;; postrm) action=remove ;; esac
+    sh "$control/$script" "$action" || fail "$script $action failed"
+done
+grep -q "udevadm control --reload-rules" "$control/postinst" || fail "postinst does not reload udev"
+grep -q "subsystem-match=hidraw" "$control/postinst" || fail "postinst does not re-trigger hidraw"
+echo PASS
