@@ -1,9 +1,9 @@
-#!/bin/bash
+#!/usr/bin/env bash
 # Makes the .deb with CPack and checks what it holds: the program, the udev rule, the desktop
 # entry and its icon, nothing else; the version; Depends from the libraries really linked; the
 # maintainer scripts.
 #   deb_contents.sh BUILD-DIR OUT-DIR VERSION SOURCE-DIR
-set -u
+set -euo pipefail
 build=$1
 out=$2
 version=$3

@@ -1,10 +1,10 @@
-#!/bin/bash
+#!/usr/bin/env bash
 # Installs the .deb on this machine with dpkg -i: the rule and the program are in place, and the
 # installed program, started as a user would (no simulator), reaches its "no controller" outcome
 # under Xvfb. The package is purged afterwards, also after a failure. Root only; a package that
 # was installed before is left alone (skipped).
 #   deb_install.sh DEB-DIR VERSION PROBE
-set -u
+set -euo pipefail
 deb=$1/qavel-calib_${2}_$(dpkg --print-architecture).deb
 probe=$3
 

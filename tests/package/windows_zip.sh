@@ -1,8 +1,8 @@
-#!/bin/bash
+#!/usr/bin/env bash
 # Makes the Windows zip with CPack from the windows build and checks it: the program and the
 # short text, and the program's version resource read back (binutils' resource reader).
 #   windows_zip.sh WINDOWS-BUILD-DIR OUT-DIR VERSION
-set -u
+set -euo pipefail
 build=$1
 out=$2
 version=$3

@@ -1,14 +1,19 @@
-#!/bin/bash
+#!/usr/bin/env bash
 # Touches from the mouse: a 50 ms click on each green target, made while the program is stopped
 # so that no poll can catch the button down, still completes the target, and the run succeeds.
 #   quick_click.sh PROGRAM PRELOAD PROBE MODEL   (MODEL: 0003, 0300 or 0102)
+set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 model=$4
 
 start_program "device 0596:$model
 touch-from pointer"
 
-gets() { grep -c ' get ' "$TRANSCRIPT"; }
+gets() {  # transfers read so far; none before the transcript exists
+    local n
+    n=$(grep -c ' get ' "$TRANSCRIPT" 2>/dev/null) || true
+    echo "${n:-0}"
+}
 
 click_target() {  # NUMBER CENTRE-X CENTRE-Y
     wait_for "target $1 green" pixel-is $(($2 + 6)) $(($3 + 4)) "$GREEN"
