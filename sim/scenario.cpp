@@ -31,6 +31,7 @@ struct ParseState {
     bool calibrationPageSeen = false;
     bool asciiStartSeen = false;
     bool touchFromSeen = false;
+    bool pageReadSeen = false;
 };
 
 bool Fail(const Line& line, const std::string& reason, std::string* error)
@@ -452,6 +453,31 @@ bool ParseTouchFrom(const Line& line, SimScenario* out, ParseState* state, std::
     return true;
 }
 
+bool ParsePageRead(const Line& line, SimScenario* out, ParseState* state, std::string* error)
+{
+    if (state->pageReadSeen)
+        return Fail(line, "page-read is given twice", error);
+    state->pageReadSeen = true;
+    if (!ExpectPositional(line, 0, "page-read [id=N] [header=echo|zero]", error))
+        return false;
+    std::vector<Option> options = {{"id", {}}, {"header", {}}};
+    if (!ParseOptions(line, 1, &options, error))
+        return false;
+    if (options[0].given) {
+        std::int64_t v = 0;
+        if (!ParseRanged(line, "id", options[0].value, 0, 255, &v, error))
+            return false;
+        out->pageReadId = static_cast<std::uint8_t>(v);
+    }
+    if (options[1].given) {
+        if (options[1].value != "echo" && options[1].value != "zero") {
+            return Fail(line, "header: '" + options[1].value + "' is neither echo nor zero", error);
+        }
+        out->pageReadEchoes = options[1].value == "echo";
+    }
+    return true;
+}
+
 bool ParseLine(const Line& line, SimScenario* out, ParseState* state, std::string* error)
 {
     const std::string& directive = line.words[0];
@@ -473,6 +499,8 @@ bool ParseLine(const Line& line, SimScenario* out, ParseState* state, std::strin
         return ParseRefuse(line, out, error);
     if (directive == "touch-from")
         return ParseTouchFrom(line, out, state, error);
+    if (directive == "page-read")
+        return ParsePageRead(line, out, state, error);
     return Fail(line, "unknown directive '" + directive + "'", error);
 }
 

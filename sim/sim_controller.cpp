@@ -436,6 +436,10 @@ bool HandleGet(SimController* sim, Device* d, std::uint8_t* b, std::uint32_t len
         if (length != 72 || !IsRaw(d->model) || d->selectedPage == 0)
             return false;
         FillPageReport(*d, d->selectedPage, b);
+        // A faulty controller, as a scenario asks for it.
+        b[0] = sim->scenario.pageReadId;
+        if (!sim->scenario.pageReadEchoes)
+            std::memset(b + 1, 0, 7);
         return true;
     case 8:
         if (length != 8 || !IsRaw(d->model))

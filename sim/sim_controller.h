@@ -48,6 +48,8 @@ struct SimScenario {
     std::vector<int> asciiTouches;  // after=K of each ascii-touch line, in order
     std::vector<SimRefusal> refusals;
     bool touchFromPointer = false;
+    std::uint8_t pageReadId = 5;  // byte 0 of every page read's answer
+    bool pageReadEchoes = true;   // page reads echo the selection in bytes 1..7 (else zeros)
 };
 
 // Parses scenario text. On failure returns false and sets error to "FILE:LINE: reason".

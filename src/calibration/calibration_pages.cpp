@@ -27,7 +27,12 @@ bool ReadPage(ControllerSession* session, std::uint8_t page, std::uint8_t length
     }
     std::memset(report, 0, sizeof report);
     report[0] = kPageReport;
-    return GetFeatureRetry(session, report, kPageReportLength);
+    if (!GetFeatureRetry(session, report, kPageReportLength)) {
+        return false;
+    }
+    // The controller promises only the selected page from byte 8 on, under report 5; its header
+    // need not echo the selection. An answer under another report is not the page.
+    return report[0] == kPageReport;
 }
 
 void PutBigEndian16(std::uint8_t* at, std::int32_t value)
@@ -57,8 +62,10 @@ bool StoreCalibrationPage(ControllerSession* session, const CalibrationLimits& l
     if (!ReadPage(session, kCalibrationPage, kCalibrationPageLength, report)) {
         return false;
     }
-    const std::uint8_t header[7] = {1, 0, 0, kCalibrationPage, 0, kCalibrationPageLength, 0};
-    std::memcpy(report + 1, header, sizeof header);
+    // The write names its page itself, whatever header the read came back with.
+    const std::uint8_t header[8] = {
+        kPageReport, 1, 0, 0, kCalibrationPage, 0, kCalibrationPageLength, 0};
+    std::memcpy(report, header, sizeof header);
     PutBigEndian16(report + 8, limits.xLow);
     PutBigEndian16(report + 10, limits.xHigh);
     PutBigEndian16(report + 12, limits.yLow);

@@ -109,6 +109,18 @@ void DecodeRawReport(const std::uint8_t report[8], RawSample* slot1, RawSample* 
     slot2->y = SignExtend12((report[6] >> 4) | (static_cast<std::uint32_t>(report[7]) << 4));
 }
 
+ProgressVerdict JudgeProgress(std::int8_t progress, int pointNumber)
+{
+    // Progress counts accepted targets plus one: waiting means "still at ours".
+    if (pointNumber != 1 && pointNumber != 2) {
+        return ProgressVerdict::Failed;
+    }
+    if (progress == pointNumber + 1) {
+        return ProgressVerdict::Accepted;
+    }
+    return progress == pointNumber ? ProgressVerdict::KeepPolling : ProgressVerdict::Failed;
+}
+
 int CaptureRawTouch(ControllerSession* session)
 {
     // The session holds three points; a fourth would be written past them.
@@ -203,15 +215,9 @@ int WaitControllerStatus(ControllerSession* session, int pointNumber)
         report[0] = reportId;
         if (GetFeatureRetry(session, report, length)) {
             const auto progress = static_cast<std::int8_t>(report[progressByte]);
-            // Progress counts accepted targets plus one: waiting means "still at ours".
-            if (pointNumber != 1 && pointNumber != 2) {
-                return 0;
-            }
-            if (progress == pointNumber + 1) {
-                return 1;
-            }
-            if (progress != pointNumber) {
-                return 0;
+            const ProgressVerdict verdict = JudgeProgress(progress, pointNumber);
+            if (verdict != ProgressVerdict::KeepPolling) {
+                return verdict == ProgressVerdict::Accepted ? 1 : 0;
             }
         }
         if (CalendarSeconds() - start > kTimeoutSeconds) {

@@ -15,6 +15,12 @@ struct RawSample {
 // Decodes the two slots of an 8-byte report 8.
 void DecodeRawReport(const std::uint8_t report[8], RawSample* slot1, RawSample* slot2);
 
+enum class ProgressVerdict { KeepPolling, Accepted, Failed };
+
+// What the status models' progress byte says about target pointNumber (1 or 2); any other
+// target fails on every value.
+ProgressVerdict JudgeProgress(std::int8_t progress, int pointNumber);
+
 // Samples report 8 until the finger lifts and stores the trimmed mean as the next point.
 // Nonzero on success; zero on time-out, abort, a short or spread touch, or a full session.
 int CaptureRawTouch(ControllerSession* session);

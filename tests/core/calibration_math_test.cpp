@@ -267,6 +267,35 @@ TEST_F(CalibrationStore, AFailedGridClearIsAFailureAfterTheStore)
     EXPECT_EQ(SimPage(world.sim, 1)[1], 0x01);
 }
 
+TEST_F(CalibrationStore, AnAnswerUnderAnotherReportIsAFailedRead)
+{
+    // Report 0 and the command report 3: under either, a write-back would go to the wrong report.
+    for (const char* id : {"0", "3", "6"}) {
+        for (const char* model : {"0100", "0102"}) {
+            SCOPED_TRACE(std::string("model ") + model + ", answered under report " + id);
+            ASSERT_NE(Open(std::string("device 0596:") + model + "\npage-read id=" + id + "\n",
+                           -1536, -1536, 1536, 1536),
+                      nullptr);
+            EXPECT_EQ(ComputeAndStoreCalibration(session), 0);
+            const auto t = Transfers(world);
+            EXPECT_TRUE(Matching(t, "set 05").empty()) << "nothing is written";
+            EXPECT_EQ(Matching(t, "get 05").size(), 1u) << "the first wrong answer ends the step";
+            EXPECT_EQ(SimPage(world.sim, 1), std::vector<std::uint8_t>(26, 0));
+            Finish();
+        }
+    }
+}
+
+TEST_F(CalibrationStore, AHeaderThatEchoesNothingStillStoresUnderTheProgramsHeader)
+{
+    ASSERT_NE(Open("device 0596:0102\npage-read header=zero\n", -1536, -1536, 1536, 1536), nullptr);
+    ASSERT_NE(ComputeAndStoreCalibration(session), 0);
+    const auto writes = Matching(Transfers(world), "set 05");
+    ASSERT_EQ(writes.size(), 1u);
+    const std::string expected = "set 05 72 ok 05 01 00 00 01 00 1a 00 00 01 07 fe 00 01 07 fe";
+    EXPECT_EQ(writes[0].substr(0, expected.size()), expected);
+}
+
 TEST_F(CalibrationStore, SelfCalibratingModelsNeedNothing)
 {
     ASSERT_NE(Open("device 0596:0400\n", 1, 1, 1, 1), nullptr);

@@ -222,6 +222,14 @@ TEST(WholeRun, FailureRowsOfTheSequence)
     const RunOutcome store =
         RunWhole("device 0596:0102\ntouch -1536 -1536\ntouch 1536 1536\nrefuse set 5\n");
     EXPECT_EQ(store.messages, std::vector<std::string>({kInvalid}));
+
+    // The calibration page answered under report 0: a failed read, not a success.
+    const RunOutcome wrongPage = RunWhole(
+        "device 0596:0100\ntouch -1536 -1536\ntouch 1536 1536\ntouch -1536 1536\n"
+        "page-read id=0\n");
+    EXPECT_EQ(wrongPage.messages, std::vector<std::string>({kInvalid}));
+    EXPECT_TRUE(Matching(wrongPage.transfers, "set 05").empty()) << "nothing is written";
+    EXPECT_EQ(wrongPage.transfers.back(), "set 03 8 ok 03 05 00 00 07 00 00 00");
 }
 
 TEST(WholeRun, Model0300SavesUnderTheNoticeAndTwiceAfterAFailedTouch)

@@ -167,6 +167,12 @@ TEST(ScenarioParse, StatusAsciiRefusalsAndPointer)
     EXPECT_EQ(s.refusals[1].times, 2);
     EXPECT_EQ(s.refusals[1].from, 4);
     EXPECT_TRUE(s.touchFromPointer);
+    EXPECT_EQ(s.pageReadId, 5);
+    EXPECT_TRUE(s.pageReadEchoes);
+
+    SimScenario faulty = ParseOk("page-read id=0x03 header=zero\n");
+    EXPECT_EQ(faulty.pageReadId, 3);
+    EXPECT_FALSE(faulty.pageReadEchoes);
 }
 
 // Each refused line is placed on line 3 behind two good lines, so the line count is checked too.
@@ -243,7 +249,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"ascii-start reply=", "no value"},
         BadLine{"ascii-start reply=0123456789012345678901234567890123456789012345678901234",
                 "longer than"},
-        BadLine{"device 0596:0100\x01", "unexpected character"}));
+        BadLine{"device 0596:0100\x01", "unexpected character"},
+        BadLine{"page-read id=256", "out of range"},
+        BadLine{"page-read header=some", "neither echo nor zero"},
+        BadLine{"page-read 5", "unexpected"}));
 
 TEST(ScenarioParse, SingleValuedDirectivesMustNotRepeat)
 {
@@ -253,6 +262,7 @@ TEST(ScenarioParse, SingleValuedDirectivesMustNotRepeat)
     EXPECT_EQ(ParseError(lin + "linearization fill 1 1\n").rfind("bad.sim:2: ", 0), 0u);
     EXPECT_EQ(ParseError("ascii-start\nascii-start reply=0\n").rfind("bad.sim:2: ", 0), 0u);
     EXPECT_EQ(ParseError("touch-from pointer\ntouch-from pointer\n").rfind("bad.sim:2: ", 0), 0u);
+    EXPECT_EQ(ParseError("page-read id=0\npage-read\n").rfind("bad.sim:2: ", 0), 0u);
 }
 
 TEST(ScenarioParse, ReplyBodyMayBeLongestThatFitsOneReport)
