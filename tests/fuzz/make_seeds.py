@@ -104,11 +104,11 @@ write("regressions/session", "page1-answered-under-report-0",
       control(OK, 4))
 
 # Touch reports: selector (capture 0100 / 0102, wait 0003 / 0400), offset, a report, answers.
-spec_report = bytes([0x08, 0x53, 0x12, 0x34, 0x25, 0xE0, 0xFF, 0x7F])
-write("corpus/touch_reports", "seed-capture", b"\x00\x00" + spec_report + touch(293, 1332))
-write("corpus/touch_reports", "seed-wait-0003", b"\x02\x00" + spec_report + progress(3, 2, 20))
+two_slot_report = bytes([0x08, 0x53, 0x12, 0x34, 0x25, 0xE0, 0xFF, 0x7F])
+write("corpus/touch_reports", "seed-capture", b"\x00\x00" + two_slot_report + touch(293, 1332))
+write("corpus/touch_reports", "seed-wait-0003", b"\x02\x00" + two_slot_report + progress(3, 2, 20))
 write("corpus/touch_reports", "seed-wait-0400",
-      b"\x07\x00" + spec_report + progress(2, 2, 64) + progress(2, 3, 64))
+      b"\x07\x00" + two_slot_report + progress(2, 2, 64) + progress(2, 3, 64))
 
 # ASCII tunnel: capacity-1, body length, command length, timeout (bit 7: exchange), offset,
 # a report 9, the command, answers.
