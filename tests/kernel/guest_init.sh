@@ -158,6 +158,16 @@ done
 
 drop_times() { sed 's/^[0-9][0-9]* //' "$1"; }
 
+# transcript_matches NAME GOLDEN LOG: the bridge's transcript is the golden run's, times left out;
+# where not, the difference goes to LOG.
+transcript_matches() {
+    drop_times /runs/$2.transcript > /tmp/$1.want
+    drop_times /tmp/$1.transcript > /tmp/$1.got
+    diff -u /tmp/$1.want /tmp/$1.got >> $3 && return 0
+    echo "transcript differs from $2.transcript (times left out)" >> $3
+    return 1
+}
+
 for name in $(cat /tmp/runs.started 2> /dev/null); do
     golden=$(echo "$runs" | grep "^$name " | cut -d' ' -f2)
     bridge_stop "$name"
@@ -175,12 +185,7 @@ for name in $(cat /tmp/runs.started 2> /dev/null); do
         verdict=fail
     fi
     if [ -f /runs/$golden.transcript ]; then
-        drop_times /runs/$golden.transcript > /tmp/$name.want
-        drop_times /tmp/$name.transcript > /tmp/$name.got
-        if ! diff -u /tmp/$name.want /tmp/$name.got >> $log; then
-            echo "transcript differs from $golden.transcript (times left out)" >> $log
-            verdict=fail
-        fi
+        transcript_matches "$name" "$golden" $log || verdict=fail
     elif [ "$golden" = no_controller ] && [ -s /tmp/$name.transcript ]; then
         echo "no transfer was expected, but:" >> $log
         cat /tmp/$name.transcript >> $log
