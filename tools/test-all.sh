@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 packages=(cmake g++ make googletest libgtest-dev libx11-dev xvfb xauth xdotool x11-utils x11-apps imagemagick
-          g++-mingw-w64-x86-64 wine qemu-system-x86 busybox-static
+          g++-mingw-w64-x86-64 wine qemu-system-x86 busybox-static x11-xkb-utils xkb-data
           libxrandr-dev libxi-dev dpkg-dev file desktop-file-utils)
 missing=()
 for p in "${packages[@]}"; do

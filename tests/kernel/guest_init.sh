@@ -3,7 +3,7 @@
 # reports on the console in lines the host reads:
 #   @qk step NAME ok|fail TEXT     @qk log CASE TEXT     @qk case CASE pass|fail     @qk done
 /bin/busybox --install -s /bin
-export PATH=/bin
+export PATH=/bin:/usr/bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
@@ -218,6 +218,106 @@ if bridge_start unplugged /runs/model_0102_success.scenario; then
     report unplugged $verdict $log /tmp/unplugged.err
 else
     report unplugged fail /tmp/unplugged.bridge
+fi
+
+# --- the real program under X -------------------------------------------------------------------
+# The unmodified program on the guest's own Xvfb, against the nodes the bridge made, one run at a
+# time: its outcome box is read back through the window system, then dismissed with a key.
+
+x_start() {
+    if [ -f /etc/x-missing ]; then
+        cp /etc/x-missing /tmp/xvfb.log
+        return 1
+    fi
+    # No GLX: the server would load a software renderer the guest does not have.
+    Xvfb :0 -screen 0 1024x768x24 -nolisten tcp -extension GLX -fp built-ins > /tmp/xvfb.log 2>&1 &
+    echo $! > /tmp/xvfb.pid
+    export DISPLAY=:0
+    tries=0
+    until x11probe count Calibration > /dev/null 2>&1; do
+        if ! kill -0 "$(cat /tmp/xvfb.pid)" 2> /dev/null || [ $tries -ge 60 ]; then
+            echo "Xvfb did not answer on :0" >> /tmp/xvfb.log
+            return 1
+        fi
+        tries=$((tries + 1))
+        sleep 0.5
+    done
+}
+
+# x_case CASE GOLDEN USER KEY: the golden run's scenario, as USER, the box dismissed with KEY.
+x_case() {
+    name=$1
+    golden=$2
+    log=/tmp/$name.log
+    : > $log
+    if ! bridge_start "$name" /runs/$golden.scenario; then
+        report "$name" fail /tmp/$name.bridge
+        return
+    fi
+    node=$(cat /tmp/$name.nodes)
+    chown "$3" "$node" && chmod 0600 "$node"
+    su -s /bin/sh "$3" -c "DISPLAY=:0 timeout 60 qavel-calib" > /tmp/$name.out 2>&1 &
+    run=$!
+    verdict=pass
+    # The outcome line of the golden run: message ICON "CAPTION" "TEXT".
+    want=$(tail -n 1 /runs/$golden.expected)
+    caption=$(echo "$want" | cut -d'"' -f2)
+    waited=0
+    x11probe until 60 $run window "$caption" _QAVEL_MESSAGE_TEXT || waited=$?
+    if [ $waited = 0 ]; then
+        box=$(x11probe find "$caption" _QAVEL_MESSAGE_TEXT)
+        icon=$(x11probe prop "$box" _QAVEL_MESSAGE_ICON)
+        text=$(x11probe prop "$box" _QAVEL_MESSAGE_TEXT)
+        shown="message $icon \"$caption\" \"$text\""
+        if [ "$shown" != "$want" ]; then
+            printf 'the box shows: %s\nexpected:      %s\n' "$shown" "$want" >> $log
+            verdict=fail
+        fi
+        xdotool key "$4" >> $log 2>&1 || echo "xdotool could not press $4" >> $log
+        if ! x11probe until 30 0 no-window "$caption" _QAVEL_MESSAGE_TEXT; then
+            echo "the message box is still up after $4" >> $log
+            verdict=fail
+        fi
+    elif [ $waited = 3 ]; then
+        echo "the program ended without a \"$caption\" message box" >> $log
+        verdict=fail
+    else
+        echo "no \"$caption\" message box within 60 s (probe status $waited)" >> $log
+        verdict=fail
+    fi
+    wait $run
+    status=$?
+    bridge_stop "$name"
+    if [ $status != 0 ]; then
+        echo "the program ended with status $status" >> $log
+        verdict=fail
+    fi
+    transcript_matches "$name" "$golden" $log || verdict=fail
+    if [ $verdict = pass ]; then
+        echo "as $3 under Xvfb: $shown" >> $log
+        report "$name" pass $log
+    else
+        report "$name" fail $log /tmp/$name.out /tmp/$name.bridge /tmp/xvfb.log
+    fi
+}
+
+# CASE GOLDEN USER KEY
+xruns="xvfb_run_0102 model_0102_success u1003 Return
+xvfb_run_0003 model_0003_success u1001 space"
+
+if x_start; then
+    while read -r name golden user key; do
+        x_case "$name" "$golden" "$user" "$key" < /dev/null
+    done << EOF
+$xruns
+EOF
+    kill "$(cat /tmp/xvfb.pid)"
+else
+    while read -r name golden user key; do
+        report "$name" fail /tmp/xvfb.log
+    done << EOF
+$xruns
+EOF
 fi
 
 end_guest

@@ -3,14 +3,16 @@
 # in one boot and leaves one result per case in WORK/results (CASE.status, CASE.log).
 # Fails, naming the step (download, boot, module), when the guest could not run its cases; a case
 # the guest did not report is left without a result, and its own test names the case step.
-# usage: run_guest.sh WORK SOURCE BRIDGE HID_TESTS RUNNER CASE...
+# usage: run_guest.sh WORK SOURCE BRIDGE HID_TESTS RUNNER PROGRAM PROBE CASE...
 set -euo pipefail
 work=$1
 source=$2
 bridge=$3
 hid_tests=$4
 runner=$5
-shift 5
+program=$6
+probe=$7
+shift 7
 cases=("$@")
 
 results=$work/results
@@ -81,6 +83,45 @@ cp "$source"/tests/kernel/*.scenario "$source/tests/linux/hid_preload.scenario" 
     echo "root:x:0:"
     for uid in $(seq 1001 1009); do echo "u$uid:x:$uid:"; done
 } > "$root/etc/group"
+
+# --- the X side: Xvfb, its keymap compiler, the real program and what reads its screen ----------
+# These are dynamic, so each comes with the libraries ldd names for it, at the same paths. Without
+# one of them only the cases under X fail, saying which is missing.
+copy_with_libraries() {  # FILE PATH-IN-GUEST
+    mkdir -p "$root$(dirname "$2")"
+    cp "$1" "$root$2"
+    local lib
+    for lib in $(ldd "$1" | awk '$3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }'); do
+        if [ ! -e "$root$lib" ]; then
+            mkdir -p "$root$(dirname "$lib")"
+            cp -L "$lib" "$root$lib"
+        fi
+    done
+}
+x_missing=
+for tool in Xvfb:xvfb xkbcomp:x11-xkb-utils xdotool:xdotool; do
+    name=${tool%%:*}
+    if path=$(command -v "$name"); then
+        copy_with_libraries "$path" "/usr/bin/$name"  # the server runs /usr/bin/xkbcomp
+    else
+        x_missing+="$name (package ${tool#*:}) "
+    fi
+done
+xkb=/usr/share/X11/xkb
+# The server's default keymap (rules evdev, model pc105, layout us) needs only these.
+for part in rules/evdev keycodes types compat geometry/pc symbols/pc symbols/us symbols/inet \
+    symbols/keypad symbols/altwin symbols/srvr_ctrl; do
+    if [ -e "$xkb/$part" ]; then
+        mkdir -p "$root$xkb/$(dirname "$part")"
+        cp -r "$xkb/$part" "$root$xkb/$part"
+    else
+        x_missing+="$xkb/$part (package xkb-data) "
+    fi
+done
+copy_with_libraries "$program" /bin/qavel-calib
+copy_with_libraries "$probe" /bin/x11probe
+mkdir -p "$root/var/lib/xkb"
+[ -z "$x_missing" ] || echo "the host has no ${x_missing% }" > "$root/etc/x-missing"
 
 # One newc entry; the console node needs no root on the host this way.
 newc_entry() {  # name, mode, rdev major, rdev minor
