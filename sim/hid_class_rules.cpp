@@ -137,7 +137,9 @@ bool ParseCollectionCaps(const std::uint8_t* descriptor, std::size_t length,
             if (depth == 0) {
                 return false;
             }
-            --depth;
+            if (--depth == 0) {
+                collections.back().descriptorEnd = pos;
+            }
             local = Locals{};
             break;
         case kInput:
@@ -229,6 +231,23 @@ bool ParseCollectionCaps(const std::uint8_t* descriptor, std::size_t length,
     }
     *out = std::move(collections);
     return true;
+}
+
+std::vector<std::uint8_t> CollectionDescriptor(const std::vector<std::uint8_t>& descriptor,
+                                               const std::vector<HidCollectionCaps>& collections,
+                                               int collection)
+{
+    if (collection < 0 || static_cast<std::size_t>(collection) >= collections.size()) {
+        return {};
+    }
+    const std::size_t index = static_cast<std::size_t>(collection);
+    const std::size_t begin = index == 0 ? 0 : collections[index - 1].descriptorEnd;
+    const std::size_t end = collections[index].descriptorEnd;
+    if (end > descriptor.size() || begin > end) {
+        return {};
+    }
+    return std::vector<std::uint8_t>(descriptor.begin() + static_cast<std::ptrdiff_t>(begin),
+                                     descriptor.begin() + static_cast<std::ptrdiff_t>(end));
 }
 
 FeatureTransferCheck CheckFeatureTransfer(const HidCollectionCaps& caps, const std::uint8_t* buffer,

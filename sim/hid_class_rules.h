@@ -29,6 +29,7 @@ struct HidCollectionCaps {
     std::uint16_t numberFeatureDataIndices = 0;
     bool numbered = false;  // the device's reports carry an id byte
     std::vector<HidFeatureReport> featureReports;
+    std::size_t descriptorEnd = 0;  // one past its End Collection in the descriptor
 };
 
 // The caps of every top-level collection, in descriptor order. False (and out untouched) for a
@@ -36,6 +37,13 @@ struct HidCollectionCaps {
 // id 0 or a report longer than the caps fields can hold.
 bool ParseCollectionCaps(const std::uint8_t* descriptor, std::size_t length,
                          std::vector<HidCollectionCaps>* out);
+
+// The part of a descriptor that declares top-level collection `collection` alone, as Windows
+// presents each collection: from the end of the one before it (so with the global items in
+// between) to its own end. Empty when there is no such collection.
+std::vector<std::uint8_t> CollectionDescriptor(const std::vector<std::uint8_t>& descriptor,
+                                               const std::vector<HidCollectionCaps>& collections,
+                                               int collection);
 
 struct FeatureTransferCheck {
     std::uint32_t error = 0;         // 0: accepted

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -108,6 +109,9 @@ TEST(CollectionCaps, MalformedDescriptorsHaveNoCaps)
          0x85, 0x02, 0x95, 0x01, 0xB1, 0x02, 0xC0},                    // numbered
         {0xA1, 0x01, 0x75, 0x08, 0x96, 0xFF, 0xFF, 0xB1, 0x02, 0xC0},  // beyond 16-bit caps
         {0xB4},                                                        // pop without push
+        {0xA1, 0x01, 0x26, 0xFF},                                      // item cut short
+        {0xFE},                                                        // long item, no size
+        {0xFE, 0x04, 0x00, 0x01},                                      // long item cut short
     };
     for (const std::vector<std::uint8_t>& descriptor : bad) {
         std::vector<HidCollectionCaps> caps(1);
@@ -115,6 +119,65 @@ TEST(CollectionCaps, MalformedDescriptorsHaveNoCaps)
             << "descriptor of " << descriptor.size() << " bytes";
         EXPECT_EQ(1u, caps.size());
     }
+}
+
+struct Expected {
+    std::uint8_t id;
+    std::uint32_t length;
+};
+
+constexpr Expected kControllerReports[] = {
+    {0x03, 8}, {0x05, 72}, {0x06, 64}, {0x08, 8}, {0x09, 64}, {0x10, 8}, {0x80, 20},
+};
+
+void ExpectControllerReports(const HidCollectionCaps& caps)
+{
+    ASSERT_EQ(caps.featureReports.size(), std::size(kControllerReports));
+    for (const Expected& e : kControllerReports) {
+        EXPECT_EQ(LengthOf(caps, e.id), e.length) << "report " << int(e.id);
+    }
+    EXPECT_EQ(caps.featureReportByteLength, 72);
+    EXPECT_EQ(LengthOf(caps, 0x01), 0u);
+    EXPECT_EQ(LengthOf(caps, 0x00), 0u);
+}
+
+TEST(CollectionCaps, EveryControllerReportWithAndWithoutFeatureValues)
+{
+    // 1-bit flags declare no values but make reports of the same lengths.
+    for (bool featureValues : {true, false}) {
+        SCOPED_TRACE(featureValues);
+        ExpectControllerReports(SyntheticCaps(SimDeviceSpec{0, 0, featureValues}));
+    }
+}
+
+TEST(CollectionCaps, CompositeDeviceSplitsIntoItsCollections)
+{
+    SimDeviceSpec spec;
+    spec.vendor = 0x0596;
+    spec.product = 0x0102;
+    spec.composite = true;
+    const std::vector<std::uint8_t> whole = SyntheticReportDescriptor(spec);
+    const std::vector<HidCollectionCaps> caps = Caps(whole);
+    ASSERT_EQ(caps.size(), 2u);
+    ExpectControllerReports(caps[1]);
+    EXPECT_EQ(caps[0].featureReportByteLength, 0);
+
+    // The touch collection alone declares no feature report at all.
+    const std::vector<std::uint8_t> touch = CollectionDescriptor(whole, caps, 0);
+    const std::vector<HidCollectionCaps> touchCaps = Caps(touch);
+    ASSERT_EQ(touchCaps.size(), 1u);
+    EXPECT_TRUE(touchCaps[0].featureReports.empty());
+    ASSERT_GE(touch.size(), 2u);
+    EXPECT_EQ(touch[0], 0x05);  // starts with its usage page, digitizer
+    EXPECT_EQ(touch[1], 0x0D);
+
+    // The controller's collection alone is the plain device's descriptor.
+    EXPECT_EQ(CollectionDescriptor(whole, caps, 1), SyntheticReportDescriptor(SimDeviceSpec{}));
+    EXPECT_TRUE(CollectionDescriptor(whole, caps, 2).empty());
+    EXPECT_TRUE(CollectionDescriptor(whole, caps, -1).empty());
+
+    spec.composite = false;
+    EXPECT_EQ(SyntheticReportDescriptor(spec), SyntheticReportDescriptor(SimDeviceSpec{}));
 }
 
 TEST(FeatureTransferRule, OnlyAtCapsLengthAndOnlyDeclaredIds)

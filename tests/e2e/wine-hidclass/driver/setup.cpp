@@ -7,7 +7,7 @@
 //                                 interface of vendor 0596 that declares feature values)
 // Paths may be Unix paths. Exit codes: 0 done, 1 failed, 2 bad scenario or usage.
 
-#include "report_layout.h"
+#include "hid_class_rules.h"
 #include "sim_controller.h"
 #include "synthetic_descriptor.h"
 
@@ -252,8 +252,9 @@ int Install(const std::string& driverDir, const std::string& scenarioArg,
     DWORD instances = 0;
     for (DWORD i = 0; ok && i < parsed.devices.size(); ++i) {
         const SimDeviceSpec& spec = parsed.devices[i];
-        ReportLayout layout;
-        if (!ParseReportLayout(SyntheticReportDescriptor(spec), &layout)) {
+        const std::vector<std::uint8_t> descriptor = SyntheticReportDescriptor(spec);
+        std::vector<HidCollectionCaps> collections;
+        if (!ParseCollectionCaps(descriptor.data(), descriptor.size(), &collections)) {
             std::fprintf(stderr, "qavel-hidclass-setup: a descriptor the setup cannot read\n");
             ok = false;
             break;
@@ -262,7 +263,7 @@ int Install(const std::string& driverDir, const std::string& scenarioArg,
             ok = CreateDevice(set, instances++, i, -1, scenario, transcript);
             continue;
         }
-        for (LONG c = 0; ok && c < layout.collections; ++c) {
+        for (LONG c = 0; ok && c < static_cast<LONG>(collections.size()); ++c) {
             ok = CreateDevice(set, instances++, i, c, scenario, transcript);
         }
     }

@@ -3,7 +3,7 @@
 
 #include "sim_device.h"
 
-#include "report_layout.h"
+#include "hid_class_rules.h"
 #include "sim_controller.h"
 #include "synthetic_descriptor.h"
 
@@ -27,7 +27,13 @@ struct Slot {
     bool inUse = false;
     int device = 0;
     std::vector<std::uint8_t> descriptor;
-    ReportLayout layout;
+    std::vector<HidCollectionCaps> collections;  // of that descriptor
+};
+
+// A feature report of a slot and the top-level collection that declares it.
+struct FeatureReport {
+    const HidCollectionCaps* collection = nullptr;
+    std::uint32_t length = 0;  // the id byte included
 };
 
 struct Simulator {
@@ -105,12 +111,15 @@ bool MakeSlot(std::uint32_t index, std::int32_t collection, Slot* slot)
     slot->inUse = true;
     slot->device = static_cast<int>(index);
     slot->descriptor = SyntheticReportDescriptor(state.scenario.devices[index]);
-    if (!ParseReportLayout(slot->descriptor, &slot->layout)) {
+    if (!ParseCollectionCaps(slot->descriptor.data(), slot->descriptor.size(),
+                             &slot->collections)) {
         return false;
     }
     if (collection >= 0) {
-        slot->descriptor = CollectionDescriptor(slot->descriptor, slot->layout, collection);
-        return !slot->descriptor.empty() && ParseReportLayout(slot->descriptor, &slot->layout);
+        slot->descriptor = CollectionDescriptor(slot->descriptor, slot->collections, collection);
+        return !slot->descriptor.empty() &&
+               ParseCollectionCaps(slot->descriptor.data(), slot->descriptor.size(),
+                                   &slot->collections);
     }
     return true;
 }
@@ -131,14 +140,24 @@ Slot* SlotOf(std::uint32_t slot)
 // The slot's feature report that byte 0 of the buffer names, with the status for the class
 // driver when there is none (caller holds the lock).
 std::int32_t FindTransfer(std::uint32_t slot, const std::uint8_t* buffer, std::uint32_t length,
-                          const Slot** s, const ReportInfo** report)
+                          const Slot** s, FeatureReport* report)
 {
     if (buffer == nullptr || length == 0) {
         return kInvalidUserBuffer;
     }
     *s = SlotOf(slot);
-    *report = *s != nullptr ? FindFeatureReport((*s)->layout, buffer[0]) : nullptr;
-    return *report != nullptr ? kSuccess : kInvalidParameter;
+    if (*s == nullptr) {
+        return kInvalidParameter;
+    }
+    for (const HidCollectionCaps& collection : (*s)->collections) {
+        for (const HidFeatureReport& declared : collection.featureReports) {
+            if (declared.id == buffer[0]) {
+                *report = {&collection, declared.length};
+                return kSuccess;
+            }
+        }
+    }
+    return kInvalidParameter;
 }
 
 }  // namespace
@@ -218,20 +237,20 @@ __declspec(dllexport) std::int32_t
     std::lock_guard<std::mutex> guard(state.lock);
     *done = 0;
     const Slot* s = nullptr;
-    const ReportInfo* report = nullptr;
+    FeatureReport report;
     const std::int32_t found = FindTransfer(slot, buffer, length, &s, &report);
     if (found != kSuccess) {
         return found;
     }
     // The class driver passes the caller's whole length down; Windows wants the collection's.
-    if (length < CollectionFeatureLength(s->layout, report->collection)) {
+    if (length < report.collection->featureReportByteLength) {
         return kInvalidParameter;
     }
-    if (!SimGetFeature(state.sim, s->device, buffer, report->length, NowMs())) {
+    if (!SimGetFeature(state.sim, s->device, buffer, report.length, NowMs())) {
         return kUnsuccessful;
     }
-    std::fill(buffer + report->length, buffer + length, std::uint8_t{0});
-    *done = report->length;
+    std::fill(buffer + report.length, buffer + length, std::uint8_t{0});
+    *done = report.length;
     return kSuccess;
 }
 
@@ -242,19 +261,19 @@ __declspec(dllexport) std::int32_t
     std::lock_guard<std::mutex> guard(state.lock);
     *done = 0;
     const Slot* s = nullptr;
-    const ReportInfo* report = nullptr;
+    FeatureReport report;
     const std::int32_t found = FindTransfer(slot, buffer, length, &s, &report);
     if (found != kSuccess) {
         return found;
     }
     // The class driver has already cut the set to the report's own length.
-    if (length < report->length) {
+    if (length < report.length) {
         return kInvalidParameter;
     }
-    if (!SimSetFeature(state.sim, s->device, buffer, report->length, NowMs())) {
+    if (!SimSetFeature(state.sim, s->device, buffer, report.length, NowMs())) {
         return kUnsuccessful;
     }
-    *done = report->length;
+    *done = report.length;
     return kSuccess;
 }
 
