@@ -26,6 +26,18 @@ struct HidDevice {
 
 namespace {
 
+// The SetupAPI records keep the SDK's own sizes, which are what Windows checks in the size fields:
+// 28 and 5 in a 32-bit process (the detail record's fixed part is its size field and the path's
+// first character), 32 and 8 in a 64-bit one.
+#if defined(_WIN64)
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 32);
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 8);
+#else
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28);
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5);
+#endif
+static_assert(sizeof(HIDD_ATTRIBUTES) == 12);
+
 HANDLE ToHandle(HidHandle device)
 {
     return device->handle;
