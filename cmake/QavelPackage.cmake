@@ -8,7 +8,19 @@ set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
     set(CPACK_GENERATOR ZIP)
-    set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-win64)
+    if(QAVEL_WINDOWS_ARCH STREQUAL x64 AND QAVEL_PACKAGE_X86_BUILD_DIR)
+        # One zip for both: the 32-bit build's install (x86\ and the shared texts) beside this one's.
+        set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-windows)
+        set(CPACK_INSTALL_CMAKE_PROJECTS
+            "${PROJECT_BINARY_DIR};${PROJECT_NAME};ALL;/"
+            "${QAVEL_PACKAGE_X86_BUILD_DIR};${PROJECT_NAME};ALL;/")
+        set(QAVEL_PACKAGE_X86_PROGRAM ${QAVEL_PACKAGE_X86_BUILD_DIR}/bin/qavel-calib.exe)
+        configure_file(${PROJECT_SOURCE_DIR}/cmake/QavelPackageCheck.cmake.in
+                       ${PROJECT_BINARY_DIR}/QavelPackageCheck.cmake @ONLY)
+        set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/QavelPackageCheck.cmake)
+    else()
+        set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-windows-${QAVEL_WINDOWS_ARCH})
+    endif()
 else()
     set(CPACK_GENERATOR DEB)
     set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
