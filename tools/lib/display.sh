@@ -97,6 +97,15 @@ qavel_wine_stage() {  # WINDOWS_BUILD DEST [inspect]
     done
 }
 
+# x64 or x86: the architecture of a Windows image, from its PE header; "unknown" otherwise.
+qavel_pe_arch() {  # FILE
+    case $(file -b "$1") in
+        PE32+\ *x86-64*) echo x64 ;;
+        PE32\ *80386*) echo x86 ;;
+        *) echo unknown ;;
+    esac
+}
+
 # The DLL overrides that make the staged simulator DLLs stand in for Wine's own.
 QAVEL_WINE_SIM_DLLS="hid,setupapi=n,b"
 

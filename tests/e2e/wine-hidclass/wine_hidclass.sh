@@ -1,26 +1,33 @@
 #!/usr/bin/env bash
 # One case of the Windows program on Wine's own HID stack: builtin setupapi.dll, hid.dll and
 # hidclass.sys, no DLL overrides, with the test minidriver presenting the simulated controller.
-# usage: wine_hidclass.sh WINDOWS_BUILD_DIR WORK_DIR CASE
-# The "prefix" case makes the fresh Wine prefix that the other cases share.
+# usage: wine_hidclass.sh ARCH WINDOWS_BUILD_DIR WORK_DIR CASE [DRIVER_BUILD_DIR]
+# ARCH (x64 or x86) is the architecture of the program's build. The minidriver and its installer
+# come from DRIVER_BUILD_DIR (default: the program's build); a 32-bit program on the 64-bit driver
+# in a 64-bit prefix takes the WoW64 path of 64-bit Windows. The "prefix" case makes the fresh
+# Wine prefix that the other cases share.
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 . "$HERE/../wine/lib.sh"
 
-[ $# -eq 3 ] || { echo "usage: $0 WINDOWS_BUILD_DIR WORK_DIR CASE" >&2; exit 2; }
+usage="usage: $0 ARCH WINDOWS_BUILD_DIR WORK_DIR CASE [DRIVER_BUILD_DIR]"
+[ $# -eq 4 ] || [ $# -eq 5 ] || { echo "$usage" >&2; exit 2; }
 
 # lib.sh's setup, but the program's folder keeps no DLL at all, so every HID and SetupAPI call
-# goes to Wine's builtin ones.
+# goes to Wine's builtin ones. The driver must be of the prefix's own architecture.
 setup_hidclass() {
-    setup "$@"
+    setup "$1" "$2" "$3" "$4"
     # The previous case's server may still be ending, its driver still loaded.
     wineserver -w 2>/dev/null || true
     rm -f "$RUN_DIR"/*.dll
     unset WINEDLLOVERRIDES
-    DRIVER_DIR="$WINDOWS_BUILD/wine-hidclass"
+    DRIVER_DIR="${5:-$WINDOWS_BUILD}/wine-hidclass"
     for file in qavelsim.sys qavel-sim-device.dll qavel-hidclass-setup.exe qavelsim.inf; do
         [ -f "$DRIVER_DIR/$file" ] || fail "$DRIVER_DIR/$file is missing: build the windows preset first"
     done
+    expect_equal "architecture of the driver" "$(qavel_pe_arch "$DRIVER_DIR/qavelsim.sys")" x64
+    # The probe goes through hid.dll as the program does, so it is the program's architecture.
+    PROBE="$WINDOWS_BUILD/wine-hidclass/qavel-hidclass-setup.exe"
     trap cleanup_hidclass EXIT
 }
 
@@ -140,7 +147,7 @@ case_strictness() {
     # controller; so are an undeclared id, an empty buffer and a set below the report's length.
     install_devices 'device 0596:0102'
     local probe
-    probe=$(timeout 60 wine "$DRIVER_DIR/qavel-hidclass-setup.exe" probe | sed 's/\r$//') ||
+    probe=$(timeout 60 wine "$PROBE" probe | sed 's/\r$//') ||
         fail "the probe failed: $probe"
     printf '%s\n' "$probe" | sed 's/^/    /'
     expect_equal "caps" "$(value caps "$probe")" "72"
@@ -153,7 +160,7 @@ case_strictness() {
     expect_equal "transfers the controller saw" "$(cut -d' ' -f2-5 "$TRANSCRIPT" | tr -d '\r')" "get 08 8 ok"
 }
 
-setup_hidclass "$1" "$2" "$3"
+setup_hidclass "$@"
 start_xvfb
 case_start=$SECONDS
 case "$CASE" in

@@ -17,21 +17,28 @@ log() {
     echo "--- $*"
 }
 
-# setup WINDOWS_BUILD WORK CASE: paths, fresh case folder, staged binaries, cleanup on exit.
+# setup ARCH WINDOWS_BUILD WORK CASE: paths, fresh case folder, staged binaries of the build of
+# ARCH (x64 or x86), cleanup on exit. Both architectures share one prefix, with its 32-bit part.
 setup() {
-    WINDOWS_BUILD=$1
-    WORK=$2
-    CASE=$3
+    ARCH=$1
+    WINDOWS_BUILD=$2
+    WORK=$3
+    CASE=$4
     qavel_wine_env "$WORK/prefix"
     unset QAVEL_SIM QAVEL_SIM_LOG
-    CASE_DIR="$WORK/cases/$CASE"
+    CASE_DIR="$WORK/cases/$ARCH/$CASE"
     RUN_DIR="$CASE_DIR/run"
-    DESKTOP="qavel-$CASE"
+    DESKTOP="qavel-$ARCH-$CASE"
     PROGRAM_PID=""
     TRANSCRIPT=""
     rm -rf "$CASE_DIR"
     mkdir -p "$RUN_DIR"
     qavel_wine_stage "$WINDOWS_BUILD" "$RUN_DIR" inspect || fail "cannot stage the Windows build"
+    # A build of the other architecture would pass every case and test nothing of this one.
+    expect_equal "architecture of the staged program" "$(qavel_pe_arch "$RUN_DIR/qavel-calib.exe")" "$ARCH"
+    if [ "$ARCH" = x86 ] && [ "$CASE" != prefix ] && [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+        fail "the prefix has no 32-bit part (syswow64): install wine32 and make the prefix again"
+    fi
     trap cleanup EXIT
 }
 

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # One end-to-end case of the Windows program under Wine against the simulator DLLs.
-# usage: wine_e2e.sh WINDOWS_BUILD_DIR WORK_DIR CASE
-# The "prefix" case makes the fresh Wine prefix that the other cases share.
+# usage: wine_e2e.sh ARCH WINDOWS_BUILD_DIR WORK_DIR CASE
+# ARCH (x64 or x86) is the architecture of the build; the cases are the same for both. The
+# "prefix" case makes the fresh Wine prefix that the other cases of both architectures share.
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 . "$HERE/lib.sh"
 
-[ $# -eq 3 ] || { echo "usage: $0 WINDOWS_BUILD_DIR WORK_DIR CASE" >&2; exit 2; }
-setup "$1" "$2" "$3"
+[ $# -eq 4 ] || { echo "usage: $0 ARCH WINDOWS_BUILD_DIR WORK_DIR CASE" >&2; exit 2; }
+setup "$1" "$2" "$3" "$4"
 start_xvfb
 
 RAW_0102='device 0596:0102
