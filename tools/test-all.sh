@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every preset that has tests (warnings as errors) and runs all
 # of the tests: unit tests natively and under the address, undefined-behaviour and thread
-# sanitizers, end-to-end under Xvfb and Wine, the hidraw layer against a real kernel in qemu.
+# sanitizers, end-to-end under Xvfb and Wine (the 64-bit and the 32-bit Windows program), the
+# hidraw layer against a real kernel in qemu.
 # Ends with the line "N passed, N failed"; exits non-zero when anything failed. A failed build or
 # test is counted and the run goes on.
 set -euo pipefail
@@ -9,7 +10,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 packages=(cmake g++ make googletest libgtest-dev libx11-dev xvfb xauth xdotool x11-utils x11-apps imagemagick
-          g++-mingw-w64-x86-64 wine qemu-system-x86 busybox-static x11-xkb-utils xkb-data
+          g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine32:i386 qemu-system-x86 busybox-static x11-xkb-utils xkb-data
           libxrandr-dev libxi-dev dpkg-dev file desktop-file-utils)
 missing=()
 for p in "${packages[@]}"; do
@@ -18,6 +19,8 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
     if [ "$(id -u)" = 0 ]; then
         echo "installing: ${missing[*]}"
+        # Wine's 32-bit part, for the 32-bit program, comes from the i386 architecture.
+        dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
         apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" \
             || echo "package installation failed"
     else
@@ -64,11 +67,17 @@ run_tests() {  # preset, extra ctest arguments...
 }
 
 windows_dir=""
+windows_x86_dir=""
+windows_start=$SECONDS
+if command -v i686-w64-mingw32-g++-posix > /dev/null && build windows-x86; then
+    windows_x86_dir="$root/build/windows-x86"
+fi
 if command -v x86_64-w64-mingw32-g++-posix > /dev/null && build windows; then
     windows_dir="$root/build/windows"
 fi
+windows_note="windows builds (x64, x86): $((SECONDS - windows_start)) s"
 kernel_note=""
-if build ci -DQAVEL_WINDOWS_BUILD_DIR="$windows_dir"; then
+if build ci -DQAVEL_WINDOWS_BUILD_DIR="$windows_dir" -DQAVEL_WINDOWS_X86_BUILD_DIR="$windows_x86_dir"; then
     run_tests ci -LE kernel
     # A real kernel's hidraw in qemu; its kernel package is downloaded once into build/ci.
     kernel_start=$SECONDS
@@ -82,6 +91,7 @@ if build linux-tsan; then
     run_tests linux-tsan
 fi
 
+echo "$windows_note"
 [ -n "$kernel_note" ] && echo "$kernel_note"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
