@@ -13,8 +13,9 @@ fail() {
     exit 1
 }
 
+# Each line says how far into the case it was written, so that a slow step shows where it was.
 log() {
-    echo "--- $*"
+    echo "--- ${SECONDS}s $*"
 }
 
 # setup ARCH WINDOWS_BUILD WORK CASE: paths, fresh case folder, staged binaries of the build of
@@ -52,6 +53,7 @@ cleanup() {
 
 start_xvfb() {
     qavel_start_xvfb "$CASE_DIR/xvfb.log" || fail "Xvfb did not start"
+    log "Xvfb on $DISPLAY"
 }
 
 # start_program SCENARIO_TEXT: the program on its own virtual desktop, with the transcript.
@@ -83,6 +85,7 @@ expect_equal() {
 # expect_message CAPTION TEXT ICON: waits for the outcome message and reads it back.
 expect_message() {
     MESSAGE=$(inspect message 240) || true
+    log "message read back"
     printf '%s\n' "$MESSAGE" | sed 's/^/    /'
     expect_equal "message caption" "$(value caption "$MESSAGE")" "$1"
     expect_equal "message text" "$(value text "$MESSAGE")" "$2"
