@@ -86,6 +86,34 @@ TEST(CalibrationLimits, FourOrientationCases)
     ExpectLimits(l, 1, 2046, 1, 2046, 0);
 }
 
+TEST(CalibrationLimits, ZeroIsNotNegative)
+{
+    // For the orientation code and for the sign check alike; counted as negative, each of these
+    // would pick another row or refuse the points.
+    CalibrationLimits l{};
+
+    Points p = WithDerivedThird(-1500, -1500, 1500, 0);  // y2 = y3 = 0
+    ASSERT_TRUE(ComputeCalibrationLimits(p.x, p.y, ZeroGrid(), &l));
+    ExpectLimits(l, 25, 2023, 149, 1148, 0);
+
+    p = WithDerivedThird(-1500, -1500, 0, 1500);  // x2 = 0
+    ASSERT_TRUE(ComputeCalibrationLimits(p.x, p.y, ZeroGrid(), &l));
+    ExpectLimits(l, 149, 1148, 25, 2023, 0);
+
+    p = WithDerivedThird(-1500, 1500, 0, -1500);  // x2 = x3 = 0
+    ASSERT_TRUE(ComputeCalibrationLimits(p.x, p.y, ZeroGrid(), &l));
+    ExpectLimits(l, 149, 1148, 25, 2023, 5);
+}
+
+TEST(CalibrationLimits, NegativeLowLimitsBecomeZero)
+{
+    // Both low limits converge at -242.
+    const Points p = WithDerivedThird(-2000, -2000, 1200, 1200);
+    CalibrationLimits l{};
+    ASSERT_TRUE(ComputeCalibrationLimits(p.x, p.y, ZeroGrid(), &l));
+    ExpectLimits(l, 0, 1890, 0, 1890, 0);
+}
+
 TEST(CalibrationLimits, EveryRowOfTheOrientationTable)
 {
     // Each of the eight ways the controller's axes can lie against the screen, built from the
@@ -119,6 +147,16 @@ TEST(CalibrationLimits, GridOffsetsMoveTheLimits)
     CalibrationLimits l{};
     ASSERT_TRUE(ComputeCalibrationLimits(p.x, p.y, FilledGrid(20.0, -6.0), &l));
     ExpectLimits(l, 62, 1997, 68, 1952, 0);
+}
+
+TEST(CalibrationLimits, AtMostAHundredPasses)
+{
+    // The same points converge in pass 100 under offsets of 240, and would in pass 101 under 244.
+    const Points p = WithDerivedThird(-400, -1500, 400, 1500);
+    CalibrationLimits l{};
+    ASSERT_TRUE(ComputeCalibrationLimits(p.x, p.y, FilledGrid(240.0, 0.0), &l));
+    ExpectLimits(l, 695, 1228, 25, 2023, 0);
+    EXPECT_FALSE(ComputeCalibrationLimits(p.x, p.y, FilledGrid(244.0, 0.0), &l));
 }
 
 TEST(CalibrationLimits, RefusesPointsThatAdmitNoCalibration)
