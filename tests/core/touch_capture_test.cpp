@@ -22,6 +22,14 @@ TEST(RawReport, DecodesBothSlotsWithTheirStatusBits)
     EXPECT_FALSE(s2.touching);
     EXPECT_EQ(s2.x, -32);
     EXPECT_EQ(s2.y, 2047);
+
+    // Touching bits without presence bits: neither slot holds a sample.
+    const std::uint8_t touchingOnly[8] = {0x08, 0x01, 0x12, 0x34, 0x10, 0xE0, 0xFF, 0x7F};
+    DecodeRawReport(touchingOnly, &s1, &s2);
+    EXPECT_FALSE(s1.present);
+    EXPECT_TRUE(s1.touching);
+    EXPECT_FALSE(s2.present);
+    EXPECT_TRUE(s2.touching);
 }
 
 TEST(RawReport, TwelveBitFieldsAreTwosComplement)
@@ -77,10 +85,15 @@ TEST_F(RawCapture, TrimmedMeanOfTheOldest25)
 {
     // Offsets -J, 0, +J repeat; over samples 0..24 they sum to -J, and one maximum (+J) and one
     // minimum (-J) are dropped: (23 X - J) / 23. The newer samples, far off, must not count.
-    Start("touch 100 100 samples=32 jitter=30\n");
+    Start("touch 100 100 samples=32 jitter=30\ntouch 100 -100 samples=33 jitter=30\n");
     ASSERT_NE(CaptureRawTouch(session), 0);
     EXPECT_EQ(session->x[0], (23 * 100 - 30) / 23);
     EXPECT_EQ(session->y[0], 98);
+
+    // The oldest 25 of 33 samples (1 to 25) balance out at the touch; a 26th (+J) would not.
+    ASSERT_NE(CaptureRawTouch(session), 0);
+    EXPECT_EQ(session->x[1], 100);
+    EXPECT_EQ(session->y[1], -100);
 }
 
 TEST_F(RawCapture, DivisionTruncatesTowardZero)
@@ -134,7 +147,7 @@ TEST_F(RawCapture, NoTouchTimesOutAfterTwentySeconds)
 {
     Start("");
     EXPECT_EQ(CaptureRawTouch(session), 0);
-    // The time-out counts whole calendar seconds from the start of sampling at 0 s.
+    // The time-out counts whole calendar seconds from the start of sampling, early in its second.
     EXPECT_GE(VirtualNowMs(), 21000u);
     EXPECT_LT(VirtualNowMs(), 21200u);
 }
