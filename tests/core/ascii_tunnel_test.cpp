@@ -84,7 +84,7 @@ TEST(AsciiFrames, ReplySearchTakesTheLastMatchAnywhereInTheBuffer)
 
 class AsciiTunnel : public SessionTest {
 protected:
-    void Start(const std::string& text, std::int64_t calendarOffsetMs = 0)
+    void Start(const std::string& text, std::int64_t calendarOffsetMs = kCalendarStartMs)
     {
         SessionTest::Start("device 0596:0300\n" + text, calendarOffsetMs);
     }
@@ -139,7 +139,7 @@ TEST_F(AsciiTunnel, TheStartWaitEndsByWholeCalendarSeconds)
     Finish();
 
     // The reply wait starts at 100 ms, here 950 ms into a calendar second.
-    Start("ascii-start after=100000\n", 850);
+    Start("ascii-start after=100000\n", kCalendarStartMs + 850);
     EXPECT_FALSE(StartAsciiCalibration(session));
     EXPECT_GE(VirtualNowMs(), 119150u);
     EXPECT_LT(VirtualNowMs(), 119400u) << "begun late in its second, the wait is shorter";

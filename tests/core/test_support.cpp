@@ -21,7 +21,7 @@ SimWorld StartWorld(const std::string& scenarioText, const RecordingDisplayOptio
     world.transcript = std::tmpfile();
     world.sim = SimCreate(scenario, world.transcript);
     SimInprocInstall(world.sim);
-    VirtualClockReset();
+    VirtualClockReset(kCalendarStartMs);
     RecordingDisplayReset(options);
     abortRequested.store(0);
     targetColor.store(kTargetGreen);

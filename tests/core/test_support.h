@@ -17,6 +17,10 @@ struct SimWorld {
     std::FILE* transcript = nullptr;
 };
 
+// Where the calendar clock stands at virtual time 0: far from 0 and on a whole second, as on a
+// real machine, so that a time limit counted from 0 instead of from its wait's start shows.
+constexpr std::int64_t kCalendarStartMs = 1'700'000'000'000;
+
 // Parses scenario text (the test fails on a parse error), installs it and resets the clock.
 SimWorld StartWorld(const std::string& scenarioText, const RecordingDisplayOptions& options = {});
 
@@ -72,7 +76,7 @@ class SessionTest : public WorldTest {
 protected:
     // Starts the world from scenarioText and opens its controller; the calendar clock reads
     // calendarOffsetMs at virtual time 0.
-    void Start(const std::string& scenarioText, std::int64_t calendarOffsetMs = 0);
+    void Start(const std::string& scenarioText, std::int64_t calendarOffsetMs = kCalendarStartMs);
     // Closes the session and ends the world, so that a test can start another.
     void Finish();
     void TearDown() override
