@@ -43,12 +43,14 @@ void Record(std::string line)
     events.push_back(std::move(line));
 }
 
+// Named by their COLORREF values, not by the program's constants, so that a changed constant
+// shows in every recorded target.
 std::string ColorName(std::uint32_t color)
 {
-    if (color == kTargetGreen) {
+    if (color == 0x0000FF00) {
         return "green";
     }
-    if (color == kTargetRed) {
+    if (color == 0x000000FF) {
         return "red";
     }
     char hex[16];
