@@ -118,6 +118,9 @@ TEST(ReportDescriptor, WhatMakesAFeatureItemAValue)
     EXPECT_EQ(0u, feature(8, 4, 0x02, {0x09, 0x00}));
     EXPECT_EQ(0u, feature(8, 4, 0x02, {0x19, 0x00, 0x29, 0x00}));
     EXPECT_EQ(1u, feature(8, 4, 0x02, {0x19, 0x00, 0x29, 0x03}));
+    // A lone end of a range is a usage of its own.
+    EXPECT_EQ(1u, feature(8, 4, 0x02, {0x19, 0x03}));
+    EXPECT_EQ(1u, feature(8, 4, 0x02, {0x29, 0x03}));
     // A four-byte usage carries its page; usage identifier 0 of a nonzero page is still 0.
     EXPECT_EQ(0u, feature(8, 4, 0x02, {0x0B, 0x00, 0x00, 0x00, 0xFF}));
     EXPECT_EQ(1u, feature(8, 4, 0x02, {0x0B, 0x07, 0x00, 0x00, 0xFF}));
@@ -192,6 +195,16 @@ TEST(ReportDescriptor, LongAndZeroSizeItems)
     EXPECT_EQ(0u, Count({0x06, 0x00, 0xFF, 0xA1, 0x01, 0xFE, 0x20, 0xF0, 0x00, 0xC0}));
     // Its header is cut.
     EXPECT_EQ(0u, Count({0x06, 0x00, 0xFF, 0xA1, 0x01, 0xC0, 0xFE, 0x00}));
+    // After a whole descriptor with one value: a long item without data ends it well; one whose
+    // header or data is one byte short spoils it.
+    const auto withTail = [](const Bytes& tail) {
+        Bytes bytes = kTouchDigitizer;
+        bytes.insert(bytes.end(), tail.begin(), tail.end());
+        return Count(bytes);
+    };
+    EXPECT_EQ(1u, withTail({0xFE, 0x00, 0xF0}));
+    EXPECT_EQ(0u, withTail({0xFE, 0x00}));
+    EXPECT_EQ(0u, withTail({0xFE, 0x02, 0xF0, 0x00}));
     // Zero-size items carry the value 0: Report Count () means no count; Feature () an array.
     EXPECT_EQ(0u, Count({0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x09, 0x05, 0x75, 0x08, 0x94,
                          0xB1, 0x02, 0xC0}));
