@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -9,14 +10,18 @@
 
 #include "common/shared_state.h"
 #include "common/strings.h"
+#include "app/session_driver.h"
 #include "inproc/virtual_clock.h"
 #include "platform/display.h"
 
 namespace {
 
+enum class Posted { Done, OutsideEnd };
+
 struct PostedMessage {
-    bool done;
+    Posted kind;
     std::int32_t result;
+    std::uint64_t atMs;  // virtual time of the post
 };
 
 std::mutex displayMutex;
@@ -106,6 +111,19 @@ void RequestClose()
     PressEscape();
 }
 
+void RequestOutsideEnd()
+{
+    std::unique_lock<std::mutex> lock(displayMutex);
+    if (!windowOpen) {
+        return;
+    }
+    queue.push_back({Posted::OutsideEnd, 0, VirtualNowMs()});
+    posted.notify_all();
+    // A real main loop takes it within a moment of the worker's pause; here the clock (which the
+    // caller moves) stands still until the loop has raised the flag, so the run is repeatable.
+    posted.wait(lock, [] { return abortRequested.load() != 0; });
+}
+
 WindowHandle CreateCalibrationWindow()
 {
     char title[256];
@@ -129,13 +147,36 @@ void ClearTarget(WindowHandle) {}
 std::uint32_t PumpUntilQuit()
 {
     std::unique_lock<std::mutex> lock(displayMutex);
+    posted.wait(lock, [] { return !queue.empty(); });
+    const PostedMessage message = queue.front();
+    queue.pop_front();
+    if (message.kind == Posted::OutsideEnd) {
+        lock.unlock();
+        EndRunFromOutside();
+        return static_cast<std::uint32_t>(ResultUserAbort);
+    }
+    return static_cast<std::uint32_t>(message.result);
+}
+
+bool WaitForCalibrationDoneMessage(std::uint32_t timeoutMs)
+{
+    const std::uint64_t deadline = VirtualNowMs() + timeoutMs;
+    std::unique_lock<std::mutex> lock(displayMutex);
+    posted.notify_all();  // abortRequested is up: RequestOutsideEnd may go on
+    // The worker moves the clock in no real time, so the wait is judged by the virtual time of
+    // the post, not by when this thread sees it; a real-time slice only lets the check come round.
     for (;;) {
-        posted.wait(lock, [] { return !queue.empty(); });
-        const PostedMessage message = queue.front();
-        queue.pop_front();
-        if (message.done) {
-            return static_cast<std::uint32_t>(message.result);
+        for (auto it = queue.begin(); it != queue.end(); ++it) {
+            if (it->kind == Posted::Done) {
+                const bool inTime = it->atMs <= deadline;
+                queue.erase(it);
+                return inTime;
+            }
         }
+        if (VirtualNowMs() > deadline) {
+            return false;
+        }
+        posted.wait_for(lock, std::chrono::milliseconds(1));
     }
 }
 
@@ -197,7 +238,7 @@ bool PostCalibrationDoneMessage(WindowHandle, std::int32_t result)
     // Notified under the lock: once the pump has the message the worker must touch nothing,
     // since the process may already be ending.
     std::lock_guard<std::mutex> lock(displayMutex);
-    queue.push_back({true, result});
+    queue.push_back({Posted::Done, result, VirtualNowMs()});
     posted.notify_all();
     return true;
 }

@@ -29,3 +29,8 @@ bool CalibrationWindowEverCreated();
 // What the window does on Esc and on a close request: raise abortRequested while it is open.
 void PressEscape();
 void RequestClose();
+
+// The run is to end from outside (the session ends, a signal) while the window is open: the
+// message loop hands it to EndRunFromOutside. Its wait for the worker is bounded on the virtual
+// clock.
+void RequestOutsideEnd();

@@ -17,7 +17,8 @@ namespace {
 int Usage()
 {
     std::fprintf(stderr,
-                 "usage: qavel-sim-run [--log FILE] [--escape-at MS] [--close-at MS] SCENARIO\n");
+                 "usage: qavel-sim-run [--log FILE] [--escape-at MS] [--close-at MS] [--end-at MS] "
+                 "SCENARIO\n");
     return 2;
 }
 
@@ -43,8 +44,10 @@ int main(int argc, char** argv)
     const char* scenarioPath = nullptr;
     bool escape = false;
     bool close = false;
+    bool end = false;
     std::uint64_t escapeAt = 0;
     std::uint64_t closeAt = 0;
+    std::uint64_t endAt = 0;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -62,6 +65,12 @@ int main(int argc, char** argv)
                 return Usage();
             }
             close = true;
+            ++i;
+        } else if (std::strcmp(arg, "--end-at") == 0) {
+            if (!ParseMs(value, &endAt)) {
+                return Usage();
+            }
+            end = true;
             ++i;
         } else if (arg[0] != '-' && scenarioPath == nullptr) {
             scenarioPath = arg;
@@ -99,6 +108,10 @@ int main(int argc, char** argv)
     }
     if (close) {
         VirtualClockSchedule(closeAt, [] { RequestClose(); });
+    }
+    if (end) {
+        // What a session end or a signal does to the window's loop.
+        VirtualClockSchedule(endAt, [] { RequestOutsideEnd(); });
     }
 
     RunProgram();

@@ -6,6 +6,24 @@
 #include "controller/session.h"
 #include "platform/display.h"
 
+namespace {
+
+// Main thread only.
+bool workerRunning = false;
+bool endedFromOutside = false;
+
+// How long an ending from outside waits for the worker's result: the longest the worker may still
+// take once abortRequested is set. It completes the step it is in, and any transfer may take its
+// 10 attempts (1 s). The longest road is the ASCII model's: the poll in flight announces a touch
+// (1 s), the pause after that target (1 s), the next wait sees the flag (0.1 s), then the finish
+// under the notice twice ("R" sent, 1 s; its reply not waited for; the 1.1 s of pauses) and the
+// two cleanup modes (1 s each): 8.3 s. Next comes the raw models' store step: the last poll
+// (1 s), the pause (0.5 s), five page transfers and the closing mode (6 s): 7.5 s. The rest is
+// for the window system (painting the notice). CloseController adds up to 2 s after it.
+constexpr std::uint32_t kWorkerEndingBoundMs = 9000;
+
+}  // namespace
+
 std::uint32_t MessageForResult(std::uint32_t code)
 {
     switch (code) {
@@ -42,21 +60,47 @@ void RunSession()
     if (window != nullptr) {
         ClearTarget(window);
         if (StartCalibrationWorker(window)) {
+            workerRunning = true;
             code = PumpUntilQuit();
+            workerRunning = false;
+        }
+        // The process ends now: the system takes the window, and nobody is there to read.
+        if (endedFromOutside) {
+            return;
         }
         DestroyCalibrationWindow(window);
     }
     ShowOutcomeMessage(MessageForResult(code));
 }
 
+void EndRunFromOutside()
+{
+    if (endedFromOutside) {
+        return;
+    }
+    endedFromOutside = true;
+    abortRequested.store(1);
+    // Still inside a step after the bound: the session is the worker's, so it is not closed
+    // under it; the system closes the device with the process.
+    if (workerRunning && !WaitForCalibrationDoneMessage(kWorkerEndingBoundMs)) {
+        return;
+    }
+    workerRunning = false;
+    CloseController(currentSession);
+}
+
 int RunProgram()
 {
+    workerRunning = false;
+    endedFromOutside = false;
     currentSession = OpenController();
     if (currentSession == nullptr) {
         ShowOutcomeMessage(IDS_NO_CONTROLLER);
         return 0;
     }
     RunSession();
-    CloseController(currentSession);
+    if (!endedFromOutside) {
+        CloseController(currentSession);
+    }
     return 0;
 }

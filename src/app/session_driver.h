@@ -14,3 +14,9 @@ std::uint32_t MessageForResult(std::uint32_t code);
 
 // Loads caption 1001 and string stringId and shows them; shows nothing when either is missing.
 void ShowOutcomeMessage(std::uint32_t stringId);
+
+// The run is to end from outside (the session ends, a signal, the display is gone): called on the
+// main thread from inside the platform's loop. It ends the run as Esc does, with a bounded wait
+// for the worker's normal ending, then closes the controller; no window is destroyed and no
+// message shown afterwards, and RunProgram returns as soon as the loop does. Once per run.
+void EndRunFromOutside();

@@ -9,6 +9,11 @@
 //   white fill when it returns false.
 // - FindTableString (common/strings.h): the string table, where the platform has no resources.
 // - RunProgram (app/session_driver.h): the whole program, called once by the entry point.
+// - EndRunFromOutside (same header): called on the main thread, from inside PumpUntilQuit (or
+//   ShowMessageBox, where the box's loop is the backend's own), when the run is to end from
+//   outside it: the session ends, a signal asks the process to end, the display is gone. The loop
+//   returns as soon as it is back (its value is then unused); a display that is gone is not used
+//   again by either thread.
 
 #include <cstdint>
 
@@ -25,8 +30,14 @@ WindowHandle CreateCalibrationWindow();
 void ClearTarget(WindowHandle window);
 
 // Dispatches the main thread's messages (painting, Esc, close requests, the worker's posts)
-// until the done message arrives; returns the result it carried.
+// until the done message arrives; returns the result it carried. An ending from outside is
+// handed to EndRunFromOutside, and the loop then returns.
 std::uint32_t PumpUntilQuit();
+
+// Only inside EndRunFromOutside: waits at most timeoutMs for the worker's done message (true) or
+// not (false), also when the loop has already taken it. Nothing is painted meanwhile; what other
+// threads send to the main thread is still answered.
+bool WaitForCalibrationDoneMessage(std::uint32_t timeoutMs);
 
 // Destroys the window; the handle is invalid afterwards.
 void DestroyCalibrationWindow(WindowHandle window);
@@ -38,7 +49,8 @@ enum class MessageIcon { Information, Error };
 
 // Formats text with the system's message formatter and shows a modal box with an OK button.
 // A null caption means the system's default caption ("Error"). False when formatting failed
-// (then nothing was shown). Returns once the user has dismissed the box.
+// (then nothing was shown). Returns once the user has dismissed the box, or, where the box's loop
+// is the backend's own, after handing an ending from outside to EndRunFromOutside.
 bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon);
 
 // --- calibration worker thread (these never wait for the main thread) ---

@@ -253,6 +253,11 @@ std::uint32_t PumpUntilQuit()
     return static_cast<std::uint32_t>(world.display.result);
 }
 
+bool WaitForCalibrationDoneMessage(std::uint32_t)
+{
+    return world.display.doneMessages > 0;
+}
+
 void DestroyCalibrationWindow(WindowHandle) {}
 
 bool LoadStringResource(std::uint32_t, char* buffer, int bufferSize)

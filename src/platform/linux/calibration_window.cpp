@@ -149,6 +149,18 @@ bool Post(CalibrationWindow* w, const QueuedMessage& message)
     return true;
 }
 
+// What the worker has posted so far, in order.
+std::deque<QueuedMessage> TakeMessages(CalibrationWindow* w)
+{
+    std::uint64_t counter;
+    while (read(w->wakeFd, &counter, sizeof counter) < 0 && errno == EINTR) {
+    }
+    std::deque<QueuedMessage> messages;
+    std::lock_guard<std::mutex> guard(windowLock);
+    messages.swap(w->queue);
+    return messages;
+}
+
 void HandleEvent(CalibrationWindow* w, XEvent* event)
 {
     switch (event->type) {
@@ -302,15 +314,7 @@ std::uint32_t PumpUntilQuit()
     }
     Display* display = w->display;
     for (;;) {
-        std::uint64_t counter;
-        while (read(w->wakeFd, &counter, sizeof counter) < 0 && errno == EINTR) {
-        }
-        std::deque<QueuedMessage> messages;
-        {
-            std::lock_guard<std::mutex> guard(windowLock);
-            messages.swap(w->queue);
-        }
-        for (const QueuedMessage& message : messages) {
+        for (const QueuedMessage& message : TakeMessages(w)) {
             if (message.kind == MessageKind::CalibrationDone) {
                 return message.second;
             }
@@ -336,6 +340,29 @@ std::uint32_t PumpUntilQuit()
         pollfd descriptors[2] = {{ConnectionNumber(display), POLLIN, 0}, {w->wakeFd, POLLIN, 0}};
         while (poll(descriptors, 2, -1) < 0 && errno == EINTR) {
         }
+    }
+}
+
+bool WaitForCalibrationDoneMessage(std::uint32_t timeoutMs)
+{
+    CalibrationWindow* w = theWindow.load();
+    if (w == nullptr) {
+        return false;
+    }
+    // Only the worker's queue is looked at: the display may be gone.
+    const std::int64_t deadline = MonotonicMs() + timeoutMs;
+    for (;;) {
+        for (const QueuedMessage& message : TakeMessages(w)) {
+            if (message.kind == MessageKind::CalibrationDone) {
+                return true;
+            }
+        }
+        const std::int64_t left = deadline - MonotonicMs();
+        if (left <= 0) {
+            return false;
+        }
+        pollfd descriptor{w->wakeFd, POLLIN, 0};
+        poll(&descriptor, 1, static_cast<int>(left));
     }
 }
 

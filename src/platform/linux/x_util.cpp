@@ -11,14 +11,14 @@
 
 #include "platform/linux/window_math.h"
 
-namespace {
-
 std::int64_t MonotonicMs()
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
+
+namespace {
 
 struct EventMatch {
     Window window;

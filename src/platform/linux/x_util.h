@@ -35,6 +35,9 @@ unsigned long AllocRgb(Display* display, std::uint32_t rgb);
 // The face colour of the notice and the message box, as 0xRRGGBB.
 constexpr std::uint32_t kFaceRgb = 0xF0F0F0;
 
+// Milliseconds of the monotonic clock, for time limits of the window system's own.
+std::int64_t MonotonicMs();
+
 // Waits (at most timeoutMs) for an event of eventType on window; true when it came.
 bool WaitForWindowEvent(Display* display, Window window, int eventType, int timeoutMs);
 

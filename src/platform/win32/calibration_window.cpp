@@ -25,6 +25,9 @@ constexpr UINT kMsgCalibrationDone = WM_APP + 1;
 float targetX = -1.0f;
 float targetY = -1.0f;
 
+// The done message has been dispatched: an ending from outside then has nothing to wait for.
+bool doneSeen = false;
+
 HWND ToHwnd(WindowHandle window)
 {
     return window->hwnd;
@@ -122,7 +125,10 @@ LRESULT CALLBACK CalibrationWindowProc(HWND window, UINT message, WPARAM wParam,
         ClearTargetOf(window);
         SetTarget(window, static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
         return 0;
-    case kMsgCalibrationDone: PostQuitMessage(static_cast<int>(lParam)); return 0;
+    case kMsgCalibrationDone:
+        doneSeen = true;
+        PostQuitMessage(static_cast<int>(lParam));
+        return 0;
     default: return DefWindowProcA(window, message, wParam, lParam);
     }
 }
@@ -178,6 +184,27 @@ std::uint32_t PumpUntilQuit()
         }
         TranslateMessage(&message);
         DispatchMessageA(&message);
+    }
+}
+
+bool WaitForCalibrationDoneMessage(std::uint32_t timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG message;
+        // Only the done message is taken; messages sent from other threads are answered inside
+        // the peek (the worker's notice may wait for one).
+        if (doneSeen ||
+            PeekMessageA(&message, nullptr, kMsgCalibrationDone, kMsgCalibrationDone, PM_REMOVE)) {
+            doneSeen = true;
+            return true;
+        }
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs) {
+            return false;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed,
+                                  QS_POSTMESSAGE | QS_SENDMESSAGE);
     }
 }
 
