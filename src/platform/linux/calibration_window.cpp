@@ -19,15 +19,17 @@
 
 #include "common/shared_state.h"
 #include "common/strings.h"
+#include "app/session_driver.h"
 #include "app/target_geometry.h"
 #include "platform/linux/window_math.h"
 #include "platform/linux/calibration_window.h"
+#include "platform/linux/outside_end.h"
 #include "platform/linux/x_errors.h"
 #include "platform/linux/x_util.h"
 
 namespace {
 
-enum class MessageKind { ShowTarget, CalibrationDone };
+enum class MessageKind { ShowTarget, Beep, CalibrationDone };
 
 struct QueuedMessage {
     MessageKind kind;
@@ -220,6 +222,7 @@ WindowHandle CreateCalibrationWindow()
     if (!LoadStringResource(IDS_CAPTION, title, sizeof title) || theWindow.load() != nullptr) {
         return nullptr;
     }
+    CatchOutsideEnds();
     CalibrationWindow* w = new (std::nothrow) CalibrationWindow;
     if (w == nullptr) {
         return nullptr;
@@ -314,9 +317,17 @@ std::uint32_t PumpUntilQuit()
     }
     Display* display = w->display;
     for (;;) {
+        if (OutsideEndRequested()) {
+            EndRunFromOutside();
+            return static_cast<std::uint32_t>(ResultUserAbort);
+        }
         for (const QueuedMessage& message : TakeMessages(w)) {
             if (message.kind == MessageKind::CalibrationDone) {
                 return message.second;
+            }
+            if (message.kind == MessageKind::Beep) {
+                XBell(display, 0);
+                continue;
             }
             ClearTarget(w);
             // The words are bit patterns of floats: copy the bits, convert no number.
@@ -324,10 +335,13 @@ std::uint32_t PumpUntilQuit()
             std::memcpy(&w->targetY, &message.second, sizeof w->targetY);
             w->needsPaint = true;
         }
-        while (XPending(display) > 0) {
+        while (!DisplayLost() && XPending(display) > 0) {
             XEvent event;
             XNextEvent(display, &event);
             HandleEvent(w, &event);
+        }
+        if (DisplayLost()) {
+            continue;
         }
         if (w->needsPaint) {
             w->needsPaint = false;
@@ -337,8 +351,10 @@ std::uint32_t PumpUntilQuit()
         if (XEventsQueued(display, QueuedAlready) > 0) {
             continue;
         }
-        pollfd descriptors[2] = {{ConnectionNumber(display), POLLIN, 0}, {w->wakeFd, POLLIN, 0}};
-        while (poll(descriptors, 2, -1) < 0 && errno == EINTR) {
+        pollfd descriptors[3] = {{ConnectionNumber(display), POLLIN, 0},
+                                 {w->wakeFd, POLLIN, 0},
+                                 {OutsideEndFd(), POLLIN, 0}};
+        while (poll(descriptors, 3, -1) < 0 && errno == EINTR) {
         }
     }
 }
@@ -395,11 +411,7 @@ bool PostCalibrationDoneMessage(WindowHandle window, std::int32_t result)
 
 void SystemBeep()
 {
-    CalibrationWindow* w = theWindow.load();
-    if (w == nullptr) {
-        return;
-    }
-    // Xlib is thread-safe after XInitThreads, so the worker may ring through this connection.
-    XBell(w->display, 0);
-    XFlush(w->display);
+    // Rung by the main loop: a connection whose server goes away stays locked to the thread that
+    // noticed, so the worker never uses the window's connection.
+    Post(theWindow.load(), QueuedMessage{MessageKind::Beep, 0, 0});
 }

@@ -6,12 +6,16 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+#include <errno.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "app/session_driver.h"
 #include "platform/linux/message_format.h"
+#include "platform/linux/outside_end.h"
 #include "platform/linux/x_errors.h"
 #include "platform/linux/x_util.h"
 
@@ -202,6 +206,17 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
     bool pressedInButton = false;
     bool done = false;
     while (!done) {
+        if (OutsideEndRequested()) {
+            EndRunFromOutside();
+            break;
+        }
+        if (XPending(display) == 0) {
+            pollfd descriptors[2] = {{ConnectionNumber(display), POLLIN, 0},
+                                     {OutsideEndFd(), POLLIN, 0}};
+            while (!DisplayLost() && poll(descriptors, 2, -1) < 0 && errno == EINTR) {
+            }
+            continue;
+        }
         XEvent event;
         XNextEvent(display, &event);
         switch (event.type) {
@@ -234,6 +249,9 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
             break;
         default: break;
         }
+    }
+    if (DisplayLost()) {
+        return true;
     }
     NoteWindowGone(window);
     XDestroyWindow(display, window);

@@ -10,6 +10,7 @@
 
 #include "platform/linux/window_math.h"
 #include "platform/linux/calibration_window.h"
+#include "platform/linux/outside_end.h"
 #include "platform/linux/x_errors.h"
 #include "platform/linux/x_util.h"
 
@@ -65,6 +66,10 @@ void DrawNotice(Display* display, Window window, XFontStruct* font, const std::s
 
 void ShowNotice(const char* caption, const char* text)
 {
+    // Without a server the save goes on unannounced, and at once.
+    if (DisplayLost()) {
+        return;
+    }
     Display* display = OpenDisplayRetrying();
     if (display == nullptr) {
         return;
@@ -124,6 +129,10 @@ void CloseNotice()
         return;
     }
     Display* display = noticeWindow.display;
+    if (DisplayLost()) {
+        noticeWindow = Notice{};
+        return;
+    }
     NoteWindowGone(noticeWindow.window);
     XDestroyWindow(display, noticeWindow.window);
     // The calibration window had the keys before the notice took them.

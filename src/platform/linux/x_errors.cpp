@@ -5,6 +5,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/linux/outside_end.h"
+
 namespace {
 
 struct Trap {
@@ -53,11 +55,32 @@ int HandleXError(Display* display, XErrorEvent* event)
     return 0;
 }
 
+// Xlib calls both when a connection breaks, the first for every connection, and by default
+// each ends the process. Returning from both makes the Xlib call return instead. The thread that
+// met the break keeps that connection's lock for good, so no connection is shared between
+// threads, and after the loss no thread uses X again.
+int HandleBrokenConnection(Display*)
+{
+    if (!DisplayLost()) {
+        std::fprintf(stderr, "qavel-calib: the X display is gone; ending the run\n");
+    }
+    NoteDisplayLost();
+    return 0;
+}
+
+void AfterBrokenConnection(Display*, void*) {}
+
 }  // namespace
 
 void InstallXErrorHandler()
 {
     XSetErrorHandler(HandleXError);
+    XSetIOErrorHandler(HandleBrokenConnection);
+}
+
+void KeepRunningWhenBroken(Display* display)
+{
+    XSetIOErrorExitHandler(display, AfterBrokenConnection, nullptr);
 }
 
 void NoteWindowGone(Window window)

@@ -2,12 +2,17 @@
 // The process's X error handling. Errors arrive asynchronously and for every connection at once,
 // so the handler tells them apart: an error inside a trap belongs to that trap; an error about a
 // window known to be gone is expected and dropped; any other is reported on standard error, and
-// the run goes on (ending the process would leave the controller in calibration).
+// the run goes on (ending the process would leave the controller in calibration). For the same
+// reason a connection that breaks (the server is gone) does not end the process as Xlib would:
+// the loss is noted (outside_end.h) and the run ends as an abort does.
 
 #include <X11/Xlib.h>
 
-// Installs the handler; call once, after XInitThreads and before any connection is opened.
+// Installs the handlers; call once, after XInitThreads and before any connection is opened.
 void InstallXErrorHandler();
+
+// Keeps Xlib from ending the process when display's connection breaks; for every connection.
+void KeepRunningWhenBroken(Display* display);
 
 // Records that window has been destroyed, so that late errors about it are dropped.
 void NoteWindowGone(Window window);

@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/linux/outside_end.h"
 #include "platform/linux/window_math.h"
+#include "platform/linux/x_errors.h"
 
 std::int64_t MonotonicMs()
 {
@@ -39,6 +41,7 @@ Display* OpenDisplayRetrying()
     constexpr long kPauseNs = 50L * 1000 * 1000;
     for (int attempt = 1;; ++attempt) {
         if (Display* display = XOpenDisplay(nullptr)) {
+            KeepRunningWhenBroken(display);
             return display;
         }
         // Without a display name there is nothing to wait for.
@@ -177,7 +180,7 @@ bool WaitForWindowEvent(Display* display, Window window, int eventType, int time
             return true;
         }
         const std::int64_t left = deadline - MonotonicMs();
-        if (left <= 0) {
+        if (left <= 0 || DisplayLost()) {
             return false;
         }
         pollfd descriptor{ConnectionNumber(display), POLLIN, 0};

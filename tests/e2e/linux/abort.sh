@@ -1,30 +1,102 @@
 #!/usr/bin/env bash
-# The user stops the run while target 2 waits: by Esc (argument "escape") or by the window
-# manager's close request (argument "close"). Either only raises the flag; the run then ends
-# with "Calibration terminated by user.".
+# The run is stopped before its end.
+# - By the user while target 2 waits (model 0x0102): Esc (HOW "escape") or the window manager's
+#   close request ("close"). Either only raises the flag; the run then ends with "Calibration
+#   terminated by user.".
+# - From outside, at target 1 of MODEL (0102, 0003 or 0300), or with WHEN "store" during the
+#   0x0102 store step: the signal HOW (TERM, HUP or INT), or the X server going away
+#   ("display-lost"). The run ends as Esc ends it, the controller is closed, no message is shown
+#   (the program ends by itself, and a box would wait for someone to dismiss it), and the
+#   process ends by the signal (status 128 + its number), or with 0 when the display went.
+# usage: abort.sh PROGRAM PRELOAD PROBE HOW [MODEL [WHEN]]
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 how=$4
+model=${5:-0102}
+when=${6:-}
 
-# One scripted touch only: target 2 waits for a touch that never comes.
-start_program "device 0596:0102
+case $how in
+escape | close)
+    # One scripted touch only: target 2 waits for a touch that never comes.
+    start_program "device 0596:0102
 touch -1536 -1536"
 
-wait_for "target 2 green" pixel-is 902 100 "$GREEN"
-case $how in
-escape)
-    # Other keys are swallowed: the target keeps waiting.
-    xdotool key a Return space
-    sleep 1
-    pixel_is 902 100 "$GREEN" || fail "a key other than Esc ended the wait"
-    xdotool key Escape
+    wait_for "target 2 green" pixel-is 902 100 "$GREEN"
+    if [ "$how" = escape ]; then
+        # Other keys are swallowed: the target keeps waiting.
+        xdotool key a Return space
+        sleep 1
+        pixel_is 902 100 "$GREEN" || fail "a key other than Esc ended the wait"
+        xdotool key Escape
+    else
+        id=$("$PROBE" find Calibration)
+        "$PROBE" close "$id"
+    fi
+    expect_message "Calibration" "Calibration terminated by user." information space
+    expect_exit_zero
+    echo PASS
+    exit 0
     ;;
-close)
-    id=$("$PROBE" find Calibration)
-    "$PROBE" close "$id"
-    ;;
-*) fail "unknown way to abort: $how" ;;
+TERM) status=143 ;;
+HUP) status=129 ;;
+INT) status=130 ;;
+display-lost) status=0 ;;
+*) fail "unknown way to stop the run: $how" ;;
 esac
-expect_message "Calibration" "Calibration terminated by user." information space
-expect_exit_zero
+
+MODE_7="set 03 ok 03 05 00 00 07 00 00 00"
+R_FRAME="set 09 ok 09 0a 03 00 00 00 00 00 01 52 0d 00"
+# The transfers that end the transcript, each a prefix of its line: what an Esc at that point
+# sends, then CloseController's.
+case $model$when in
+0102)
+    scenario="device 0596:0102"
+    ending=("get 08 ok 08 00 00 00 00 00 00 00" "$MODE_7" "$MODE_7") ;;
+0003)
+    scenario="device 0596:0003"
+    ending=("get 80 ok 80 00 00 01 00" "set 10 ok 10 12 01 00 00 00 00 00") ;;
+0300)
+    scenario="device 0596:0300
+ascii-start"
+    ending=("$R_FRAME" "$R_FRAME" "set 03 ok 03 05 00 00 0a 00 00 00" "$MODE_7") ;;
+0102store)
+    # The first page read takes its ten attempts, so the ending comes while the step runs.
+    scenario="device 0596:0102
+touch -1536 -1536
+touch 1536 1536
+refuse get 5 times=9"
+    ending=("set 05 ok 05 01 00 00 01 00 1a 00" "$MODE_7" "$MODE_7") ;;
+*) fail "no case for model $model ${when:+at $when}" ;;
+esac
+
+start_program "$scenario"
+if [ "$when" = store ]; then
+    deadline=$((SECONDS + WAIT_LIMIT))
+    until grep -q " set 03 8 ok 03 02 " "$TRANSCRIPT" 2>/dev/null; do
+        [ $SECONDS -lt $deadline ] || fail "the store step never began"
+        sleep 0.05
+    done
+else
+    wait_for "target 1 green" pixel-is 134 676 "$GREEN"
+fi
+sent_after=$(wc -l <"$TRANSCRIPT")
+started=$EPOCHREALTIME
+if [ "$how" = display-lost ]; then
+    qavel_stop_xvfb
+else
+    kill -s "$how" "$PROGRAM_PID"
+fi
+expect_exit "$status"
+echo "the program ended $(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }') s after the $how"
+
+count=${#ending[@]}
+mapfile -t seen < <(transcript_tail "$count")
+for ((k = 0; k < count; ++k)); do
+    [[ "${seen[k]:-}" == "${ending[k]}"* ]] ||
+        fail "transfer $((k + 1)) of the last $count is \"${seen[k]:-}\", expected \"${ending[k]}...\""
+done
+if [ "$when" = store ]; then
+    grep -n " set 05 72 ok " "$TRANSCRIPT" | cut -d: -f1 | awk -v n="$sent_after" '$1 <= n { exit 1 }' ||
+        fail "the calibration page was written before the $how came"
+fi
 echo PASS

@@ -43,8 +43,9 @@ fail() {
 # Starts the program on a scenario given as text.
 start_program() {
     printf '%s\n' "$1" >"$WORK/scenario.txt"
+    # With SIGINT as a terminal leaves it: a script's background job starts with it ignored.
     QAVEL_SIM=$WORK/scenario.txt QAVEL_SIM_LOG=$TRANSCRIPT LD_PRELOAD=$PRELOAD \
-        "$PROGRAM" >"$WORK/program.log" 2>&1 &
+        env --default-signal=INT "$PROGRAM" >"$WORK/program.log" 2>&1 &
     PROGRAM_PID=$!
 }
 
@@ -158,7 +159,8 @@ expect_message() {  # CAPTION TEXT ICON(error|information) DISMISS(Return|space|
         fail "the message box did not close"
 }
 
-expect_exit_zero() {
+# Waits for the program to end by itself; its exit status must be CODE.
+expect_exit() {  # CODE
     local deadline=$((SECONDS + WAIT_LIMIT))
     while kill -0 "$PROGRAM_PID" 2>/dev/null; do
         [ $SECONDS -lt $deadline ] || fail "program did not end"
@@ -167,7 +169,16 @@ expect_exit_zero() {
     local code=0
     wait "$PROGRAM_PID" || code=$?
     PROGRAM_PID=
-    [ "$code" = 0 ] || fail "exit code $code"
+    [ "$code" = "$1" ] || fail "exit code $code, expected $1"
+}
+
+expect_exit_zero() {
+    expect_exit 0
+}
+
+# The last N transfers: direction, report id, result and bytes, one a line.
+transcript_tail() {  # N
+    tail -n "$1" "$TRANSCRIPT" | cut -d' ' -f2,3,5-
 }
 
 # Bytes of the last successful write of a report with the given id and length, one per line.
