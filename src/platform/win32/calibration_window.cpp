@@ -2,6 +2,7 @@
 
 #include "common/shared_state.h"
 #include "common/strings.h"
+#include "app/session_driver.h"
 #include "app/target_geometry.h"
 #include "platform/display.h"
 #include "platform/win32/app_instance.h"
@@ -27,6 +28,9 @@ float targetY = -1.0f;
 
 // The done message has been dispatched: an ending from outside then has nothing to wait for.
 bool doneSeen = false;
+
+// What the shut-down screen shows while the ending outlasts the few seconds Windows waits.
+constexpr wchar_t kEndingReason[] = L"Returning the touch screen to normal use";
 
 HWND ToHwnd(WindowHandle window)
 {
@@ -108,6 +112,17 @@ LRESULT PaintTarget(HWND window, HDC dc)
     return 0;
 }
 
+// The session ends: the process may be ended as soon as this returns, so the run ends here,
+// as an abort does.
+void EndWithSession(HWND window)
+{
+    ShutdownBlockReasonCreate(window, kEndingReason);
+    EndRunFromOutside();
+    ShutdownBlockReasonDestroy(window);
+    // Where the process lives on (Wine), the loop ends and with it the program.
+    PostQuitMessage(ResultUserAbort);
+}
+
 // Esc and close requests only raise the flag: the worker notices it and ends the run.
 LRESULT CALLBACK CalibrationWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -128,6 +143,12 @@ LRESULT CALLBACK CalibrationWindowProc(HWND window, UINT message, WPARAM wParam,
     case kMsgCalibrationDone:
         doneSeen = true;
         PostQuitMessage(static_cast<int>(lParam));
+        return 0;
+    case WM_QUERYENDSESSION: return TRUE;
+    case WM_ENDSESSION:
+        if (wParam != FALSE) {
+            EndWithSession(window);
+        }
         return 0;
     default: return DefWindowProcA(window, message, wParam, lParam);
     }

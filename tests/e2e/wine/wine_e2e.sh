@@ -221,6 +221,24 @@ case_abort_close() {
     abort_waiting_run request_close
 }
 
+case_end_session() {
+    # Model 0x0102 waits at target 1; the session ends (inside the program's desktop, or the
+    # messages reach none of its windows). The run ends as on Esc, the controller is closed, and
+    # the program ends by itself: no message box is waiting to be dismissed.
+    start_program 'device 0596:0102'
+    wait_state t1-00FF00 240
+    local started=$EPOCHREALTIME
+    (cd "$RUN_DIR" && WINEDLLOVERRIDES= timeout 120 wine explorer "/desktop=$DESKTOP" wineboot.exe --end-session) \
+        >"$CASE_DIR/wineboot.log" 2>&1 || fail "wineboot --end-session failed: $(cat "$CASE_DIR/wineboot.log")"
+    wait_program_end
+    log "the program ended $(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }') s after the session end began"
+    local mode7="set 03 ok 03 05 00 00 07 00 00 00"
+    expect_equal "the last transfers" "$(tail -n 3 "$TRANSCRIPT" | tr -d '\r' | cut -d' ' -f2,3,5-)" \
+"get 08 ok 08 00 00 00 00 00 00 00
+$mode7
+$mode7"
+}
+
 case "$CASE" in
     prefix) case_prefix ;;
     no-controller) case_no_controller ;;
@@ -232,6 +250,7 @@ case "$CASE" in
     ascii-0300) case_ascii_0300 ;;
     abort-escape) case_abort_escape ;;
     abort-close) case_abort_close ;;
+    end-session) case_end_session ;;
     wide-caps) case_wide_caps ;;
     diagnostics) case_diagnostics ;;
     *) fail "unknown case $CASE" ;;
