@@ -3,7 +3,7 @@
 set(CPACK_PACKAGE_NAME qavel-calib)
 set(CPACK_PACKAGE_VENDOR "Qavel")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Calibration tool for USB HID touch-screen controllers")
-set(CPACK_PACKAGE_CONTACT "qavel-calib maintainers <maintainers@qavel.invalid>")
+set(CPACK_PACKAGE_CONTACT "${QAVEL_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)

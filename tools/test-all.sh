@@ -11,7 +11,7 @@ root=$(pwd)
 
 packages=(cmake g++ make googletest libgtest-dev libx11-dev xvfb xauth xdotool x11-utils x11-apps imagemagick
           g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine32:i386 qemu-system-x86 busybox-static x11-xkb-utils xkb-data
-          libxrandr-dev libxi-dev dpkg-dev file desktop-file-utils)
+          libxrandr-dev libxi-dev dpkg-dev file desktop-file-utils lintian)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

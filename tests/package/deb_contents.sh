@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# Makes the .deb with CPack and checks what it holds: the program, the udev rule, the desktop
-# entry and its icon, nothing else; the version; Depends from the libraries really linked; the
+# Makes the .deb as it ships, from a build of the linux-release preset, and checks what it holds:
+# the program, the udev rule, the desktop entry and its icon, the manual page, the copyright file
+# and the changelog, nothing else; the version; Depends from the libraries really linked; the
 # maintainer scripts.
-#   deb_contents.sh BUILD-DIR OUT-DIR VERSION SOURCE-DIR
+#   deb_contents.sh OUT-DIR VERSION SOURCE-DIR
 set -euo pipefail
-build=$1
-out=$2
-version=$3
-source=$4
+out=$1
+version=$2
+source=$3
 
 fail() {
     echo "FAIL: $*" >&2
@@ -16,6 +16,10 @@ fail() {
 
 rm -rf "$out"
 mkdir -p "$out"
+# Kept between runs, so that a second run builds only what changed.
+build=$out-release
+(cd "$source" && cmake --preset linux-release -B "$build" && cmake --build "$build" -j2) \
+    >"$out/build.log" 2>&1 || { tail -n 40 "$out/build.log"; fail "release build"; }
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 ||
     { cat "$out/cpack.log"; fail "cpack"; }
 rm -rf "$out/_CPack_Packages"
@@ -34,7 +38,9 @@ done
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
 expected=$(printf '%s\n' ./usr/bin/qavel-calib ./usr/lib/udev/rules.d/70-qavel-touch.rules \
     ./usr/share/applications/qavel-calib.desktop \
-    ./usr/share/icons/hicolor/scalable/apps/qavel-calib.svg | sort)
+    ./usr/share/icons/hicolor/scalable/apps/qavel-calib.svg \
+    ./usr/share/man/man1/qavel-calib.1.gz ./usr/share/doc/qavel-calib/copyright \
+    ./usr/share/doc/qavel-calib/changelog.gz | sort)
 [ "$files" = "$expected" ] || fail "package files:
 $files
 expected:
@@ -50,6 +56,18 @@ desktop-file-validate "$desktop" || fail "desktop entry does not validate"
 grep -qx "X-Qavel-Version=$version" "$desktop" || fail "desktop entry lacks the version"
 grep -qx "Categories=Settings;HardwareSettings;" "$desktop" || fail "desktop entry categories"
 grep -qx "Exec=qavel-calib" "$desktop" || fail "desktop entry Exec"
+grep -qx "StartupWMClass=QavelCalibHID" "$desktop" || fail "desktop entry StartupWMClass"
+
+doc=$tree/usr/share/doc/qavel-calib
+# The licence's own words, line for line, end the copyright file (indented, "." for a blank line).
+sed -n '/^Permission/,$p' "$source/LICENSE" | sed 's/^$/./; s/^/ /' >"$out/license.want"
+tail -n "$(wc -l <"$out/license.want")" "$doc/copyright" | cmp -s "$out/license.want" - ||
+    fail "the copyright file does not end with the text of LICENSE"
+zcat "$doc/changelog.gz" >"$out/changelog"
+[ "$(dpkg-parsechangelog -l "$out/changelog" -S Version)" = "$version" ] ||
+    fail "the changelog's newest entry is not $version"
+zcat "$tree/usr/share/man/man1/qavel-calib.1.gz" | grep -q "^\\.TH QAVEL-CALIB 1 .*qavel-calib $version" ||
+    fail "the manual page does not name version $version"
 
 control=$out/control
 dpkg-deb -e "$deb" "$control"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the Windows zip with CPack from the 64-bit build (which carries the 32-bit build's program
 # too) and checks it: both programs, each of the architecture its folder names, with its version
-# resource, and importing only functions that its oldest Windows has (windows_imports.txt).
+# resource, and importing only functions that its oldest Windows has (windows_imports.txt); the
+# short text and the licence beside them.
 #   windows_zip.sh WINDOWS-BUILD-DIR OUT-DIR VERSION
 set -euo pipefail
 . "$(dirname "$0")/../../tools/lib/display.sh"
@@ -24,7 +25,8 @@ zip=$out/$name.zip
 [ -f "$zip" ] || fail "no $name.zip in: $(ls "$out")"
 
 files=$(cd "$out" && cmake -E tar tf "$zip" | grep -v '/$' | sort)
-expected=$(printf '%s\n' "$name/README.txt" "$name/x64/qavel-calib.exe" "$name/x86/qavel-calib.exe" | sort)
+expected=$(printf '%s\n' "$name/LICENSE.txt" "$name/README.txt" "$name/x64/qavel-calib.exe" \
+    "$name/x86/qavel-calib.exe" | sort)
 [ "$files" = "$expected" ] || fail "zip files:
 $files
 expected:
