@@ -151,8 +151,8 @@ TEST(HidHidraw, EachFailedTransferLeavesOneLineWithErrno)
     EXPECT_FALSE(HidSetFeature(device, mode, 7));
     EXPECT_FALSE(HidGetFeature(device, page, sizeof page));
     EXPECT_EQ(
-        "qavel: set feature report 03, 7 bytes: error 32\n"
-        "qavel: get feature report 08, 72 bytes: error 32\n",
+        "qavel: set feature report 03, 7 bytes: error 32 (Broken pipe)\n"
+        "qavel: get feature report 08, 72 bytes: error 32 (Broken pipe)\n",
         testing::internal::GetCapturedStderr());
     HidClose(device);
 }

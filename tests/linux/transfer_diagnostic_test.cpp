@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-// The variants the hidraw test cannot provoke: a padded length and a short count.
+// The variants the hidraw test cannot provoke: a padded length, a system text as Windows words
+// it (full stop, line break), and a short count.
 TEST(TransferDiagnostic, NamesPaddedLengthAndShortCount)
 {
     FailedTransfer padded;
@@ -11,8 +12,11 @@ TEST(TransferDiagnostic, NamesPaddedLengthAndShortCount)
     padded.length = 20;
     padded.passed = 72;
     padded.error = 1784;
-    EXPECT_EQ("qavel: get feature report 80, 20 bytes (72 passed): error 1784\n",
-              DescribeFailedTransfer(padded));
+    padded.meaning = "The supplied user buffer is not valid\r\nfor the requested operation.\r\n";
+    EXPECT_EQ(
+        "qavel: get feature report 80, 20 bytes (72 passed): error 1784 (The supplied user buffer "
+        "is not valid for the requested operation)\n",
+        DescribeFailedTransfer(padded));
 
     FailedTransfer shortCount;
     shortCount.reportId = 0x05;

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "platform/linux/hidraw_names.h"
@@ -92,6 +93,7 @@ bool FeatureIoctl(HidHandle device, bool set, std::uint8_t* buffer, std::uint32_
     failure.passed = length;
     if (moved < 0) {
         failure.error = static_cast<unsigned long>(errno);
+        failure.meaning = std::strerror(errno);
     } else {
         failure.transferred = moved;
     }

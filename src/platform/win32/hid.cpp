@@ -70,6 +70,11 @@ void ReportFailure(bool set, std::uint8_t reportId, std::uint32_t length, std::u
     failure.length = length;
     failure.passed = passed;
     failure.error = error;
+    char meaning[256];
+    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                       0, meaning, sizeof meaning, nullptr) != 0) {
+        failure.meaning = meaning;
+    }
     OutputDebugStringA(DescribeFailedTransfer(failure).c_str());
 }
 

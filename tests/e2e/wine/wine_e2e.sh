@@ -191,9 +191,9 @@ status-touch'
     debug_lines >"$CASE_DIR/debug.txt"
     cat "$CASE_DIR/debug.txt"
     expect_equal "one line per failed transfer" "$(cat "$CASE_DIR/debug.txt")" \
-"qavel: set feature report 10, 8 bytes (72 passed): error 31
-qavel: set feature report 10, 8 bytes (72 passed): error 31
-qavel: get feature report 80, 20 bytes (72 passed): error 31"
+"qavel: set feature report 10, 8 bytes (72 passed): error 31 (General failure)
+qavel: set feature report 10, 8 bytes (72 passed): error 31 (General failure)
+qavel: get feature report 80, 20 bytes (72 passed): error 31 (General failure)"
 }
 
 abort_waiting_run() {
