@@ -208,7 +208,8 @@ bool ParseExtraFeature(const Line& line, const std::string& text, SimDeviceSpec*
 
 bool ParseDevice(const Line& line, SimScenario* out, std::string* error)
 {
-    const std::string usage = "device VVVV:PPPP [nofeatures] [composite] [extra-feature=ID:LENGTH]";
+    const std::string usage =
+        "device VVVV:PPPP [nofeatures] [composite] [denied] [extra-feature=ID:LENGTH]";
     if (line.words.size() < 2)
         return Fail(line, "missing argument; usage: " + usage, error);
     const std::string& ids = line.words[1];
@@ -224,6 +225,10 @@ bool ParseDevice(const Line& line, SimScenario* out, std::string* error)
     }
     if (next < line.words.size() && line.words[next] == "composite") {
         device.composite = true;
+        ++next;
+    }
+    if (next < line.words.size() && line.words[next] == "denied") {
+        device.denied = true;
         ++next;
     }
     std::vector<Option> options = {{"extra-feature", {}}};

@@ -35,6 +35,9 @@ struct SimDeviceSpec {
     // Two top-level collections: a touch-screen one without feature reports first, then the
     // controller's. Only the presentation differs; the controller behaves the same.
     bool composite = false;
+    // Linux: its node refuses to open (EACCES), as without the udev rule; the Windows adapters,
+    // whose program opens without data access, do not see it.
+    bool denied = false;
 };
 
 struct SimScenario {

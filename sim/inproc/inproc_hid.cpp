@@ -89,10 +89,27 @@ HidHandle HidOpen(const std::string& path)
     if (!ParsePath(path, &index))
         return nullptr;
     std::lock_guard<std::mutex> guard(installLock);
-    if (index >= SimDeviceCount(installed))
+    if (index >= SimDeviceCount(installed) || SimDevice(installed, index).denied)
         return nullptr;
     ++openCount;
     return new HidDevice{index, generation};
+}
+
+bool HidExplainRefusedOpen(const std::string& path, std::uint16_t* vendor, std::uint16_t* product,
+                           std::string* explanation)
+{
+    int index = 0;
+    if (!ParsePath(path, &index) || vendor == nullptr || product == nullptr ||
+        explanation == nullptr)
+        return false;
+    std::lock_guard<std::mutex> guard(installLock);
+    if (index >= SimDeviceCount(installed) || !SimDevice(installed, index).denied)
+        return false;
+    const SimDeviceSpec spec = SimDevice(installed, index);
+    *vendor = spec.vendor;
+    *product = spec.product;
+    *explanation = path + ": permission denied.";
+    return true;
 }
 
 bool HidGetIds(HidHandle device, std::uint16_t* vendor, std::uint16_t* product)

@@ -223,6 +223,11 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
     return true;
 }
 
+void WriteDiagnostic(const std::string& line)
+{
+    Record("diagnostic " + line);
+}
+
 bool PostShowTargetMessage(WindowHandle, std::uint32_t xBits, std::uint32_t yBits)
 {
     // Recorded when posted, with the colour the repaint will read: the order stays deterministic.

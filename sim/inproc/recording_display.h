@@ -17,7 +17,8 @@ struct RecordingDisplayOptions {
 void RecordingDisplayReset(const RecordingDisplayOptions& options = {});
 
 // "<ms> target <x> <y> <green|red>", "<ms> beep", "<ms> notice "<caption>" "<text>"",
-// "<ms> notice closed", "<ms> window shown", "<ms> window closed", in order.
+// "<ms> notice closed", "<ms> window shown", "<ms> window closed", "<ms> diagnostic <line>", in
+// order.
 std::vector<std::string> RecordedEvents();
 
 // `message <information|error> "<caption>" "<text>"` (caption "Error" for the system default),

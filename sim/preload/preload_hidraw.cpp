@@ -1,6 +1,6 @@
 // The simulator behind the unmodified Linux program: answers its hidraw calls (the listing of
-// /sys/class/hidraw, open and close of /dev/hidrawN, the hidraw ioctls) from the scenario in
-// QAVEL_SIM and passes every other call through to the C library.
+// /sys/class/hidraw and each node's uevent there, open and close of /dev/hidrawN, the hidraw
+// ioctls) from the scenario in QAVEL_SIM and passes every other call through to the C library.
 
 #include <dirent.h>
 #include <dlfcn.h>
@@ -9,6 +9,7 @@
 #include <linux/hidraw.h>
 #include <stdarg.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -128,6 +129,45 @@ bool IsNodePath(const char* path)
     return path != nullptr && std::strncmp(path, kNodePrefix, std::strlen(kNodePrefix)) == 0;
 }
 
+bool IsClassPath(const char* path)
+{
+    const std::size_t length = std::strlen(kClassDirectory);
+    return path != nullptr && std::strncmp(path, kClassDirectory, length) == 0 &&
+           path[length] == '/';
+}
+
+// /sys/class/hidraw/hidrawN/device/uevent of a simulated device, as the kernel words it; every
+// other file below the class directory is absent.
+int OpenClassFile(const char* path)
+{
+    Preload& p = State();
+    std::lock_guard<std::mutex> guard(p.lock);
+    LoadLocked(p);
+    for (int index = 0; index < SimDeviceCount(p.sim); ++index) {
+        if (std::string(path) !=
+            std::string(kClassDirectory) + "/hidraw" + std::to_string(index) + "/device/uevent") {
+            continue;
+        }
+        const SimDeviceSpec spec = SimDevice(p.sim, index);
+        char text[256];
+        const int length = std::snprintf(
+            text, sizeof text,
+            "DRIVER=hid-generic\nHID_ID=0003:%08X:%08X\nHID_NAME=qavel simulated %04x\n"
+            "HID_PHYS=qavel-sim/input%d\nHID_UNIQ=\nMODALIAS=hid:b0003g0001v%08Xp%08X\n",
+            spec.vendor, spec.product, spec.product, index, spec.vendor, spec.product);
+        const int fd = memfd_create("uevent", MFD_CLOEXEC);
+        if (fd >= 0 && (write(fd, text, static_cast<std::size_t>(length)) != length ||
+                        lseek(fd, 0, SEEK_SET) != 0)) {
+            static const CloseFunction realClose = Next<CloseFunction>("close");
+            realClose(fd);
+            return -1;
+        }
+        return fd;
+    }
+    errno = ENOENT;
+    return -1;
+}
+
 int OpenNode(const char* path)
 {
     Preload& p = State();
@@ -137,6 +177,11 @@ int OpenNode(const char* path)
     if (index < 0) {
         // The machine's real nodes stay out of a simulated run.
         errno = ENOENT;
+        return -1;
+    }
+    if (SimDevice(p.sim, index).denied) {
+        // A node that is root's alone, for reading as for writing.
+        errno = EACCES;
         return -1;
     }
     static const OpenFunction realOpen = Next<OpenFunction>("open");
@@ -237,6 +282,9 @@ int OpenOrForward(OpenFunction real, const char* path, int flags, va_list* argum
 {
     if (IsNodePath(path)) {
         return OpenNode(path);
+    }
+    if (IsClassPath(path)) {
+        return OpenClassFile(path);
     }
     mode_t mode = 0;
     if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {

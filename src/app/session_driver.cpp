@@ -36,7 +36,7 @@ std::uint32_t MessageForResult(std::uint32_t code)
     }
 }
 
-void ShowOutcomeMessage(std::uint32_t stringId)
+void ShowOutcomeMessage(std::uint32_t stringId, const std::string& addedLine)
 {
     char caption[256];
     char text[256];
@@ -46,10 +46,18 @@ void ShowOutcomeMessage(std::uint32_t stringId)
     if (!LoadStringResource(stringId, text, sizeof text)) {
         return;
     }
+    std::string shown = text;
+    if (!addedLine.empty()) {
+        // The formatter must take the added line's characters as they are.
+        shown += '\n';
+        for (const char c : addedLine) {
+            shown += c == '%' ? "%%" : std::string(1, c);
+        }
+    }
     if (stringId == IDS_USER_ABORT || stringId == IDS_SUCCESS) {
-        ShowMessageBox(text, caption, MessageIcon::Information);
+        ShowMessageBox(shown.c_str(), caption, MessageIcon::Information);
     } else {
-        ShowMessageBox(text, nullptr, MessageIcon::Error);
+        ShowMessageBox(shown.c_str(), nullptr, MessageIcon::Error);
     }
 }
 
@@ -95,7 +103,12 @@ int RunProgram()
     endedFromOutside = false;
     currentSession = OpenController();
     if (currentSession == nullptr) {
-        ShowOutcomeMessage(IDS_NO_CONTROLLER);
+        // A controller that is there but may not be opened must not look like a missing one.
+        const std::string blocked = ExplainMissingController();
+        if (!blocked.empty()) {
+            WriteDiagnostic(blocked);
+        }
+        ShowOutcomeMessage(IDS_NO_CONTROLLER, blocked);
         return 0;
     }
     RunSession();

@@ -2,6 +2,7 @@
 // The program from start to end on the main thread, and the outcome message.
 
 #include <cstdint>
+#include <string>
 
 // Opens the controller, runs one session (or reports that none was found), closes it. Returns 0.
 int RunProgram();
@@ -12,8 +13,9 @@ void RunSession();
 // The string identifier shown for a result code, compared as unsigned.
 std::uint32_t MessageForResult(std::uint32_t code);
 
-// Loads caption 1001 and string stringId and shows them; shows nothing when either is missing.
-void ShowOutcomeMessage(std::uint32_t stringId);
+// Loads caption 1001 and string stringId and shows them, with addedLine (where given) as a line
+// of its own below the string; shows nothing when either string is missing.
+void ShowOutcomeMessage(std::uint32_t stringId, const std::string& addedLine = {});
 
 // The run is to end from outside (the session ends, a signal, the display is gone): called on the
 // main thread from inside the platform's loop. It ends the run as Esc does, with a bounded wait

@@ -55,6 +55,20 @@ bool FindController(ControllerSession* session)
     return false;
 }
 
+std::string ExplainMissingController()
+{
+    for (const std::string& path : HidListInterfaces()) {
+        std::uint16_t vendor = 0;
+        std::uint16_t product = 0;
+        std::string explanation;
+        if (HidExplainRefusedOpen(path, &vendor, &product, &explanation) &&
+            vendor == kQavelVendorId && IsSupportedProduct(product)) {
+            return explanation;
+        }
+    }
+    return {};
+}
+
 void CloseController(ControllerSession* session)
 {
     if (session == nullptr) {

@@ -2,6 +2,7 @@
 // The one opened controller of a run, and how it is found, opened and closed.
 
 #include <cstdint>
+#include <string>
 
 #include "platform/hid.h"
 
@@ -29,6 +30,10 @@ ControllerSession* OpenController();
 
 // Walks the HID interfaces in order and opens the first supported one into session->device.
 bool FindController(ControllerSession* session);
+
+// After a search that found nothing: the platform's explanation for the first supported
+// controller present whose interface cannot be opened, or empty when there is none.
+std::string ExplainMissingController();
 
 // Ends the use of the controller (raw models get the end-of-calibration mode once more) and
 // frees the session.

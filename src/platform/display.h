@@ -16,6 +16,7 @@
 //   again by either thread.
 
 #include <cstdint>
+#include <string>
 
 struct CalibrationWindow;
 using WindowHandle = CalibrationWindow*;
@@ -52,6 +53,10 @@ enum class MessageIcon { Information, Error };
 // (then nothing was shown). Returns once the user has dismissed the box, or, where the box's loop
 // is the backend's own, after handing an ending from outside to EndRunFromOutside.
 bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon);
+
+// One line for whoever reads the program's diagnostics: standard error on Linux, the debugger's
+// output on Windows, as the failed transfers.
+void WriteDiagnostic(const std::string& line);
 
 // --- calibration worker thread (these never wait for the main thread) ---
 

@@ -23,6 +23,13 @@ std::vector<std::string> HidListInterfaces();
 // Opens one interface by path without exclusive use and without data access; null on failure.
 HidHandle HidOpen(const std::string& path);
 
+// For an interface that HidOpen refuses: its vendor and product as the system lists them without
+// opening it, and one sentence that names the interface, the reason and what to do. False when it
+// opens after all or its identifiers cannot be read that way; always false on Windows, which opens
+// without data access.
+bool HidExplainRefusedOpen(const std::string& path, std::uint16_t* vendor, std::uint16_t* product,
+                           std::string* explanation);
+
 // Reads the USB vendor and product identifiers; false when they cannot be read.
 bool HidGetIds(HidHandle device, std::uint16_t* vendor, std::uint16_t* product);
 

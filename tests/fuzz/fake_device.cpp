@@ -193,6 +193,11 @@ HidHandle HidOpen(const std::string& path)
     return path == "fake:0" ? &theDevice : nullptr;
 }
 
+bool HidExplainRefusedOpen(const std::string&, std::uint16_t*, std::uint16_t*, std::string*)
+{
+    return false;
+}
+
 bool HidGetIds(HidHandle device, std::uint16_t* vendor, std::uint16_t* product)
 {
     if (device != &theDevice) {
@@ -272,6 +277,8 @@ bool ShowMessageBox(const char*, const char*, MessageIcon)
 {
     return true;
 }
+
+void WriteDiagnostic(const std::string&) {}
 
 bool PostShowTargetMessage(WindowHandle, std::uint32_t, std::uint32_t)
 {

@@ -86,7 +86,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...)
 TEST(HidHidraw, ListsInNumericOrderAndReadsEachInterface)
 {
     const std::vector<std::string> paths = HidListInterfaces();
-    ASSERT_EQ(12u, paths.size());
+    ASSERT_EQ(13u, paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i) {
         EXPECT_EQ("/dev/hidraw" + std::to_string(i), paths[i]);
     }
@@ -110,8 +110,27 @@ TEST(HidHidraw, ListsInNumericOrderAndReadsEachInterface)
         EXPECT_EQ(expected[i].featureValues, HidDeclaresFeatureValues(device));
         HidClose(device);
     }
-    EXPECT_FALSE(HidIsOpen(HidOpen("/dev/hidraw12")));
+    EXPECT_FALSE(HidIsOpen(HidOpen("/dev/hidraw13")));
     EXPECT_FALSE(HidIsOpen(HidOpen("/dev/hidraw")));
+}
+
+// A node the user may not open: refused, yet sysfs names the controller, and the reason is said.
+TEST(HidHidraw, ExplainsANodeThatRefusesToOpen)
+{
+    EXPECT_FALSE(HidIsOpen(HidOpen("/dev/hidraw12")));
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+    std::string explanation;
+    ASSERT_TRUE(HidExplainRefusedOpen("/dev/hidraw12", &vendor, &product, &explanation));
+    EXPECT_EQ(0x0596, vendor);
+    EXPECT_EQ(0x0300, product);
+    EXPECT_EQ(
+        "/dev/hidraw12 (0596:0300): permission denied. Install the udev rule "
+        "70-qavel-touch.rules (or the qavel-calib package), then plug the controller in again.",
+        explanation);
+    // One that opens, and one that is not there, have nothing to explain.
+    EXPECT_FALSE(HidExplainRefusedOpen("/dev/hidraw0", &vendor, &product, &explanation));
+    EXPECT_FALSE(HidExplainRefusedOpen("/dev/hidraw13", &vendor, &product, &explanation));
 }
 
 TEST(HidHidraw, FeatureTransfers)

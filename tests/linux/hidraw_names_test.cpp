@@ -22,3 +22,23 @@ TEST(HidrawNames, ForeignOrOddNamesAreLeftOut)
     EXPECT_EQ(expected, HidrawPathsInOrder(entries));
     EXPECT_TRUE(HidrawPathsInOrder({}).empty());
 }
+
+TEST(HidrawNames, UeventIdentifiers)
+{
+    EXPECT_EQ("/sys/class/hidraw/hidraw12/device/uevent", UeventPathOfNode("/dev/hidraw12"));
+    EXPECT_EQ("", UeventPathOfNode("/dev/hidraw"));
+    EXPECT_EQ("", UeventPathOfNode("/tmp/hidraw1"));
+
+    // As the kernel writes it: upper-case hex, the bus first.
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+    ASSERT_TRUE(ParseUeventIds("DRIVER=hid-generic\nHID_ID=0003:00000596:0000FFFF\nHID_NAME=x\n",
+                               &vendor, &product));
+    EXPECT_EQ(0x0596, vendor);
+    EXPECT_EQ(0xFFFF, product);
+    for (const char* broken :
+         {"HID_NAME=x\n", "HID_ID=0003:00000596\n", "HID_ID=0003:00010596:0102\n",
+          "HID_ID=0003:0596:01g2\n", "HID_ID=0003::0102\n", "XHID_ID=0003:0596:0102"}) {
+        EXPECT_FALSE(ParseUeventIds(broken, &vendor, &product)) << broken;
+    }
+}

@@ -11,6 +11,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -44,6 +45,23 @@ int IoctlRetryingOnSignal(int fd, unsigned long request, void* argument)
     return result;
 }
 
+// Reads until the end of the file or until capacity bytes have come; the count read.
+std::size_t ReadUpTo(int file, void* buffer, std::size_t capacity)
+{
+    std::size_t got = 0;
+    while (got < capacity) {
+        const ssize_t n = read(file, static_cast<char*>(buffer) + got, capacity - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    return got;
+}
+
 // The whole descriptor from sysfs, for one the ioctl will not hand out (exactly
 // HID_MAX_DESCRIPTOR_SIZE bytes: HIDIOCGRDESC takes at most one byte less).
 bool ReadDescriptorFromSysfs(int fd, std::uint8_t* buffer, std::uint32_t size)
@@ -59,22 +77,25 @@ bool ReadDescriptorFromSysfs(int fd, std::uint8_t* buffer, std::uint32_t size)
     if (file < 0) {
         return false;
     }
-    std::uint32_t got = 0;
+    // One byte more than expected is asked for, so that a longer file is noticed.
     std::uint8_t extra = 0;
-    for (;;) {
-        // One byte more than expected is asked for, so that a longer file is noticed.
-        std::uint8_t* target = got < size ? buffer + got : &extra;
-        const ssize_t n = read(file, target, got < size ? size - got : 1);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        got += static_cast<std::uint32_t>(n);
-    }
+    const bool whole = ReadUpTo(file, buffer, size) == size && ReadUpTo(file, &extra, 1) == 0;
     close(file);
-    return got == size;
+    return whole;
+}
+
+// The vendor and product that sysfs lists for a node, which anyone may read.
+bool ReadIdsFromSysfs(const std::string& node, std::uint16_t* vendor, std::uint16_t* product)
+{
+    const std::string path = UeventPathOfNode(node);
+    const int file = path.empty() ? -1 : OpenRetryingOnSignal(path.c_str(), O_RDONLY);
+    if (file < 0) {
+        return false;
+    }
+    char text[4096];
+    const std::size_t got = ReadUpTo(file, text, sizeof text);
+    close(file);
+    return ParseUeventIds(std::string(text, got), vendor, product);
 }
 
 // One feature ioctl; a failure (an error or a short count) leaves one line on stderr.
@@ -132,6 +153,37 @@ HidHandle HidOpen(const std::string& path)
         close(fd);
     }
     return device;
+}
+
+bool HidExplainRefusedOpen(const std::string& path, std::uint16_t* vendor, std::uint16_t* product,
+                           std::string* explanation)
+{
+    if (vendor == nullptr || product == nullptr || explanation == nullptr ||
+        !ReadIdsFromSysfs(path, vendor, product)) {
+        return false;
+    }
+    // The read-only open is the last one HidOpen tries, so its refusal is the reason.
+    const int fd = OpenRetryingOnSignal(path.c_str(), O_RDONLY);
+    if (fd >= 0) {
+        close(fd);
+        return false;
+    }
+    const int error = errno;
+    std::string reason = std::strerror(error);
+    if (!reason.empty()) {
+        reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+    }
+    char ids[16];
+    std::snprintf(ids, sizeof ids, "%04x:%04x", *vendor, *product);
+    *explanation = path + " (" + ids + "): " + reason + ".";
+    if (error == EACCES || error == EPERM) {
+        *explanation +=
+            " Install the udev rule 70-qavel-touch.rules (or the qavel-calib package), then plug "
+            "the controller in again.";
+    } else {
+        *explanation += " Plug the controller in again.";
+    }
+    return true;
 }
 
 bool HidGetIds(HidHandle device, std::uint16_t* vendor, std::uint16_t* product)

@@ -1,4 +1,5 @@
-// The outcome message box: modal on the main thread, with its own connection and event loop.
+// The outcome message box: modal on the main thread, with its own connection and event loop;
+// and the diagnostic line that may go with it, on standard error.
 
 #include "platform/display.h"
 
@@ -10,6 +11,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -257,4 +259,9 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
     XDestroyWindow(display, window);
     FreeFontAndCloseDisplay(display, font);
     return true;
+}
+
+void WriteDiagnostic(const std::string& line)
+{
+    std::fprintf(stderr, "qavel: %s\n", line.c_str());
 }

@@ -146,6 +146,12 @@ HidHandle HidOpen(const std::string& path)
     return device;
 }
 
+bool HidExplainRefusedOpen(const std::string&, std::uint16_t*, std::uint16_t*, std::string*)
+{
+    // Opened without data access, an interface is not refused for want of rights: nothing to say.
+    return false;
+}
+
 bool HidGetIds(HidHandle device, std::uint16_t* vendor, std::uint16_t* product)
 {
     HIDD_ATTRIBUTES attributes{};

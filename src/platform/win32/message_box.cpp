@@ -1,7 +1,10 @@
-// The outcome message box, built with the system's message formatter.
+// The outcome message box, built with the system's message formatter; and the diagnostic line
+// that may go with it, where the failed transfers go.
 
 #include "platform/display.h"
 #include <windows.h>
+
+#include <string>
 
 bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
 {
@@ -17,4 +20,9 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
     MessageBoxA(nullptr, formatted, caption, style);
     LocalFree(formatted);
     return true;
+}
+
+void WriteDiagnostic(const std::string& line)
+{
+    OutputDebugStringA(("qavel: " + line + "\n").c_str());
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Only foreign or unusable interfaces: an unsupported product, and a supported one whose
-# descriptor declares no feature values. The one thing shown is message 1009.
+# descriptor declares no feature values. The one thing shown is message 1009. Then a supported
+# one whose node the user may not open: message 1009 names it, and so does standard error.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
@@ -20,4 +21,14 @@ window_exists "Calibration" && fail "the calibration window appeared"
 expect_message "Error" "Cannot find Qavel touch controller." error Escape
 expect_exit_zero
 [ ! -s "$TRANSCRIPT" ] || fail "a report was exchanged with an interface that does not qualify"
+
+start_program "device 0596:0101 denied
+device 0596:0400 denied"
+blocked="/dev/hidraw1 (0596:0400): permission denied. Install the udev rule 70-qavel-touch.rules \
+(or the qavel-calib package), then plug the controller in again."
+expect_message "Error" "Cannot find Qavel touch controller.
+$blocked" error Return
+expect_exit_zero
+[ "$(cat "$WORK/program.log")" = "qavel: $blocked" ] ||
+    fail "standard error is not the one line naming the node: $(cat "$WORK/program.log")"
 echo PASS
