@@ -68,6 +68,9 @@ zcat "$doc/changelog.gz" >"$out/changelog"
     fail "the changelog's newest entry is not $version"
 zcat "$tree/usr/share/man/man1/qavel-calib.1.gz" | grep -q "^\\.TH QAVEL-CALIB 1 .*qavel-calib $version" ||
     fail "the manual page does not name version $version"
+[ "$("$tree/usr/bin/qavel-calib" --version | head -n 1)" = "qavel-calib $version" ] || fail "--version"
+"$tree/usr/bin/qavel-calib" --help | grep -q "^Usage: qavel-calib \[--help | --version\]$" ||
+    fail "--help"
 
 control=$out/control
 dpkg-deb -e "$deb" "$control"

@@ -2,6 +2,7 @@
 # Only foreign or unusable interfaces: an unsupported product, and a supported one whose
 # descriptor declares no feature values. The one thing shown is message 1009. Then a supported
 # one whose node the user may not open: message 1009 names it, and so does standard error.
+# Last, without a display: one line on standard error, exit status 1, the controller untouched.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
@@ -31,4 +32,14 @@ $blocked" error Return
 expect_exit_zero
 [ "$(cat "$WORK/program.log")" = "qavel: $blocked" ] ||
     fail "standard error is not the one line naming the node: $(cat "$WORK/program.log")"
+
+printf 'device 0596:0102\n' >"$WORK/scenario.txt"
+code=0
+# An argument other than --help and --version changes nothing.
+env -u DISPLAY QAVEL_SIM="$WORK/scenario.txt" QAVEL_SIM_LOG="$TRANSCRIPT" LD_PRELOAD="$PRELOAD" \
+    "$PROGRAM" --calibrate >"$WORK/program.out" 2>"$WORK/program.log" || code=$?
+[ "$code" = 1 ] || fail "without a display the exit status is $code"
+[ "$(cat "$WORK/program.log")" = "qavel-calib: cannot open display (DISPLAY is not set)" ] ||
+    fail "standard error without a display: $(cat "$WORK/program.log")"
+[ ! -s "$WORK/program.out" ] && [ ! -s "$TRANSCRIPT" ] || fail "output or transfers without a display"
 echo PASS
