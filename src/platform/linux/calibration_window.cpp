@@ -264,11 +264,7 @@ WindowHandle CreateCalibrationWindow()
     hints.width = monitor.width;
     hints.height = monitor.height;
     XSetWMNormalHints(display, w->window, &hints);
-    XClassHint classHint{};
-    char className[] = "QavelCalibHID";
-    classHint.res_name = className;
-    classHint.res_class = className;
-    XSetClassHint(display, w->window, &classHint);
+    SetProgramIdentity(display, w->window);
     w->deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(display, w->window, &w->deleteWindow, 1);
     RequestFullScreen(display, w->window);

@@ -5,6 +5,7 @@
 #include <X11/extensions/Xrandr.h>
 #include <poll.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <vector>
@@ -196,6 +197,27 @@ void SetStringProperty(Display* display, Window window, const char* name, const 
                     static_cast<int>(value.size()));
 }
 
+void SetProgramIdentity(Display* display, Window window)
+{
+    char name[] = "qavel-calib";
+    char className[] = "QavelCalibHID";
+    XClassHint classHint{name, className};
+    XSetClassHint(display, window, &classHint);
+    // A process id means something only together with the machine it runs on.
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) == 0) {
+        char* hostName = host;
+        XTextProperty machine{};
+        if (XStringListToTextProperty(&hostName, 1, &machine) != 0) {
+            XSetWMClientMachine(display, window, &machine);
+            XFree(machine.value);
+        }
+    }
+    const long pid = static_cast<long>(getpid());
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+}
+
 GC CreateTextGc(Display* display, Drawable drawable, XFontStruct* font)
 {
     GC gc = XCreateGC(display, drawable, 0, nullptr);
@@ -214,9 +236,14 @@ Window CreateCentredFaceWindow(Display* display, int width, int height,
     CenterOnDesktopOrigin(monitor.x, monitor.y, monitor.x + monitor.width, monitor.y + monitor.height,
                           width, height, x, y);
     attributes.background_pixel = AllocRgb(display, kFaceRgb);
-    return XCreateWindow(display, RootWindow(display, screen), *x, *y, static_cast<unsigned>(width),
-                         static_cast<unsigned>(height), 0, CopyFromParent, InputOutput,
-                         CopyFromParent, valueMask | CWBackPixel, &attributes);
+    const Window window =
+        XCreateWindow(display, RootWindow(display, screen), *x, *y, static_cast<unsigned>(width),
+                      static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
+                      valueMask | CWBackPixel, &attributes);
+    if (window != 0) {
+        SetProgramIdentity(display, window);
+    }
+    return window;
 }
 
 void FreeFontAndCloseDisplay(Display* display, XFontStruct* font)

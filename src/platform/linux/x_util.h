@@ -44,11 +44,16 @@ bool WaitForWindowEvent(Display* display, Window window, int eventType, int time
 // Stores a STRING property on window.
 void SetStringProperty(Display* display, Window window, const char* name, const std::string& value);
 
+// Marks a top-level window as the program's: WM_CLASS ("qavel-calib", "QavelCalibHID", the class
+// the desktop entry names), WM_CLIENT_MACHINE and _NET_WM_PID.
+void SetProgramIdentity(Display* display, Window window);
+
 // A GC drawing with font (the server default's when null); the caller frees it.
 GC CreateTextGc(Display* display, Drawable drawable, XFontStruct* font);
 
-// A top-level window of width x height centred on the program's monitor, on the face colour.
-// attributes and valueMask give the rest; x and y receive where it was put. 0 when refused.
+// A top-level window of width x height centred on the program's monitor, on the face colour, with
+// the program's identity. attributes and valueMask give the rest; x and y receive where it was
+// put. 0 when refused.
 Window CreateCentredFaceWindow(Display* display, int width, int height,
                                XSetWindowAttributes attributes, unsigned long valueMask,
                                std::int32_t* x, std::int32_t* y);

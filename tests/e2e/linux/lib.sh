@@ -122,6 +122,13 @@ expect_no_target() {  # FILE L T WHAT
     expect_shot_pixel "$1" $(($2 + 24)) $(($3 + 24)) "$WHITE" "$4"
 }
 
+# A window of the program says whose it is, as a desktop entry and a window manager look for it.
+expect_identity() {  # WINDOW-ID WHAT
+    [ "$("$PROBE" prop "$1" WM_CLASS)" = "qavel-calib QavelCalibHID" ] || fail "$2: WM_CLASS"
+    [ "$("$PROBE" prop "$1" _NET_WM_PID)" = "$PROGRAM_PID" ] || fail "$2: _NET_WM_PID"
+    [ "$("$PROBE" prop "$1" WM_CLIENT_MACHINE)" = "$(hostname)" ] || fail "$2: WM_CLIENT_MACHINE"
+}
+
 # The outcome message, read back from the window system and from the screen, then dismissed.
 expect_message() {  # CAPTION TEXT ICON(error|information) DISMISS(Return|space|Escape|KP_Enter|click)
     wait_for "the message box \"$1\"" window "$1" _QAVEL_MESSAGE_TEXT
@@ -131,6 +138,7 @@ expect_message() {  # CAPTION TEXT ICON(error|information) DISMISS(Return|space|
     icon=$("$PROBE" prop "$id" _QAVEL_MESSAGE_ICON)
     [ "$text" = "$2" ] || fail "message text is \"$text\", expected \"$2\""
     [ "$icon" = "$3" ] || fail "message icon is \"$icon\", expected \"$3\""
+    expect_identity "$id" "message box"
     [ "$("$PROBE" count "$1" _QAVEL_MESSAGE_TEXT)" = 1 ] || fail "more than one message box"
     [ "$("$PROBE" count Calibration)" = "$([ "$1" = Calibration ] && echo 1 || echo 0)" ] ||
         fail "the calibration window is still up behind the message"

@@ -44,6 +44,7 @@ on_whole=$("$PROBE" top-at 288 896)
 on_left=$("$PROBE" top-at 160 896)
 thaw
 [ "$geometry" = "$MX $MY $MW $MH" ] || fail "calibration window at $geometry"
+expect_identity "$id" "calibration window"
 expect_target "$shot" $((MX + 104)) $((MY + 648)) "$GREEN" "target 1 on the primary monitor"
 [ "$on_whole" != Calibration ] && [ "$on_left" != Calibration ] ||
     fail "the calibration window reaches onto the left monitor"
@@ -69,6 +70,7 @@ notice="HID CALIBRATION WARNING"
 wait_for "the notice" window "$notice"
 freeze
 expect_centred "$notice"
+expect_identity "$("$PROBE" find "$notice")" "notice"
 thaw
 expect_message "Calibration" "Calibration completed successfully." information Return
 expect_exit_zero

@@ -11,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -267,7 +268,13 @@ int main(int argc, char** argv)
             return 1;
         }
         if (format == 8) {
-            std::printf("%.*s\n", static_cast<int>(items), reinterpret_cast<char*>(data));
+            // A list of strings (WM_CLASS) comes one after another, each ended by a NUL.
+            std::string text(reinterpret_cast<char*>(data), items);
+            if (!text.empty() && text.back() == '\0') {
+                text.pop_back();
+            }
+            std::replace(text.begin(), text.end(), '\0', ' ');
+            std::printf("%s\n", text.c_str());
         } else if (format == 32) {
             const long* values = reinterpret_cast<const long*>(data);
             for (unsigned long i = 0; i < items; ++i) {
