@@ -5,12 +5,14 @@
 
 #include <new>
 
+#include "platform/linux/x_monitor.h"
 #include "sim_controller.h"
 
 struct PointerSource {
     Display* display;
     int xiOpcode;  // 0: no XInput 2.2, the button is only sampled
     unsigned char buttonMap[256];
+    ScreenRect monitor;  // where the calibration window is, whose edges are the touch range's
 };
 
 namespace {
@@ -50,7 +52,8 @@ PointerSource* PointerSourceOpen()
     if (display == nullptr) {
         return nullptr;
     }
-    PointerSource* source = new (std::nothrow) PointerSource{display, 0, {}};
+    PointerSource* source =
+        new (std::nothrow) PointerSource{display, 0, {}, ProgramMonitor(display)};
     if (source == nullptr) {
         XCloseDisplay(display);
         return nullptr;
@@ -71,7 +74,6 @@ bool PointerSourceRead(PointerSource* source, std::vector<PointerState>* states)
         return false;
     }
     Display* display = source->display;
-    const int screen = DefaultScreen(display);
     Window root = 0;
     Window child = 0;
     int rootX = 0;
@@ -79,14 +81,15 @@ bool PointerSourceRead(PointerSource* source, std::vector<PointerState>* states)
     int windowX = 0;
     int windowY = 0;
     unsigned int mask = 0;
-    if (!XQueryPointer(display, RootWindow(display, screen), &root, &child, &rootX, &rootY,
-                       &windowX, &windowY, &mask)) {
+    if (!XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &windowX,
+                       &windowY, &mask)) {
         return false;
     }
+    const ScreenRect& monitor = source->monitor;
     std::int32_t x = 0;
     std::int32_t y = 0;
-    SimScreenToController(rootX, rootY, DisplayWidth(display, screen),
-                          DisplayHeight(display, screen), &x, &y);
+    SimScreenToController(rootX - monitor.x, rootY - monitor.y, monitor.width, monitor.height, &x,
+                          &y);
 
     // XQueryPointer has read everything the server sent before its reply.
     while (source->xiOpcode != 0 && XPending(display) > 0) {

@@ -17,5 +17,6 @@ struct PointerState {
 PointerSource* PointerSourceOpen();
 
 // Every press and release of the first button since the last call, in order, then the present
-// state; the positions are where the pointer is now. False when the server cannot be asked.
+// state; the positions are where the pointer is now, over the monitor the program's windows use
+// (as it was when the source opened). False when the server cannot be asked.
 bool PointerSourceRead(PointerSource* source, std::vector<PointerState>* states);

@@ -8,14 +8,11 @@
 #include <vector>
 
 #include "platform/linux/window_math.h"
+#include "platform/linux/x_monitor.h"
 
 // A connection to $DISPLAY. A server may drop a new connection while it tears down another one,
 // so a refused attempt is repeated a few times before giving up; null then.
 Display* OpenDisplayRetrying();
-
-// The rectangle of the monitor the program uses (RandR's primary monitor, else its first
-// monitor; the whole screen where the server has no RandR 1.5).
-ScreenRect ProgramMonitor(Display* display);
 
 // The dialog font, or null when the server has none (then the GC's default font draws).
 XFontStruct* LoadDialogFont(Display* display);

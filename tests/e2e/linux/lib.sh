@@ -122,6 +122,33 @@ expect_no_target() {  # FILE L T WHAT
     expect_shot_pixel "$1" $(($2 + 24)) $(($3 + 24)) "$WHITE" "$4"
 }
 
+# Feature reads of the run so far; none before the transcript exists.
+gets() {
+    local n
+    n=$(grep -c ' get ' "$TRANSCRIPT" 2>/dev/null) || true
+    echo "${n:-0}"
+}
+
+# Clicks a target for 50 ms through the real pointer (touch-from pointer), with the program
+# stopped so that only the simulator's events can see the click; waits until it turns red.
+click_target() {  # NUMBER CENTRE-X CENTRE-Y
+    wait_for "target $1 green" pixel-is $(($2 + 6)) $(($3 + 4)) "$GREEN"
+    # A raw capture first waits for a released screen, and a touch that reaches it is not taken;
+    # as with a finger, click once the controller is being polled for the touch.
+    local seen deadline=$((SECONDS + WAIT_LIMIT))
+    seen=$(gets)
+    until [ "$(gets)" -ge $((seen + 2)) ]; do
+        [ $SECONDS -lt $deadline ] || fail "the controller is not polled for target $1"
+        sleep 0.05
+    done
+    freeze
+    xdotool mousemove "$2" "$3" mousedown 1
+    sleep 0.05
+    xdotool mouseup 1
+    thaw
+    wait_for "target $1 red after a quick click" pixel-is $(($2 + 6)) $(($3 + 4)) "$RED"
+}
+
 # A window of the program says whose it is, as a desktop entry and a window manager look for it.
 expect_identity() {  # WINDOW-ID WHAT
     [ "$("$PROBE" prop "$1" WM_CLASS)" = "qavel-calib QavelCalibHID" ] || fail "$2: WM_CLASS"
