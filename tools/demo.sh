@@ -14,11 +14,17 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 cd "$root"
-cmake --preset linux >/dev/null
-cmake --build --preset linux -j2 --target qavel-calib qavel_sim_preload >/dev/null
-
 transcript=$(mktemp "${TMPDIR:-/tmp}/qavel-demo.XXXXXX")
-trap 'rm -f "$transcript"' EXIT
+log=$(mktemp "${TMPDIR:-/tmp}/qavel-demo-build.XXXXXX")
+trap 'rm -f "$transcript" "$log"' EXIT
+echo "demo: building the program and the simulated controller in build/linux (the first time takes"
+echo "a minute or two)..."
+if ! { cmake --preset linux && cmake --build --preset linux -j2 --target qavel-calib qavel_sim_preload; } \
+    >"$log" 2>&1; then
+    tail -n 40 "$log" >&2
+    echo "demo: the build failed" >&2
+    exit 1
+fi
 
 echo "Click each green target with the first mouse button; a short click is enough (the simulated"
 echo "controller makes every click a touch as long as it needs). Esc stops."

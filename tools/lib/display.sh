@@ -67,13 +67,19 @@ qavel_wine_env() {  # PREFIX
     export WINEPREFIX WINEDEBUG=-all WINEARCH=win64
 }
 
-# Makes the prefix (WINEPREFIX) when it has no Windows folder yet, and waits for its wineserver.
+# Makes the prefix (WINEPREFIX, one of our own) and waits for its wineserver to end, unless an
+# earlier call did so. A prefix whose set-up was cut short has its Windows folder but not the
+# mark: a program started there would first sit out a repair of a minute and more (and wineboot
+# cannot even load in it), so it is made again.
 qavel_wine_prefix() {  # [LOG]
     local log=${1:-/dev/null}
-    [ -d "$WINEPREFIX/drive_c/windows" ] && return 0
+    [ -f "$WINEPREFIX/.qavel-ready" ] && return 0
+    [ -n "$WINEPREFIX" ] && [ "$WINEPREFIX" != / ] || { echo "no Wine prefix set" >&2; return 1; }
+    rm -rf "$WINEPREFIX"
     wineboot -i >"$log" 2>&1 || { echo "wineboot -i failed (log: $log)" >&2; return 1; }
     wineserver -w || true
     [ -d "$WINEPREFIX/drive_c/windows" ] || { echo "the Wine prefix has no Windows folder" >&2; return 1; }
+    : >"$WINEPREFIX/.qavel-ready"
 }
 
 # Ends every Wine process of the prefix.
