@@ -1,0 +1,156 @@
+// Faults of the hidraw layer's system calls that the preload library never gives: this binary's
+// own open and ioctl are found first, fail where a case asks, and pass every other call on to the
+// library. Only with the preload library: the kernel tier's static binaries have no next open to
+// pass on to.
+
+#include "platform/hid.h"
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <stdarg.h>
+#include <sys/ioctl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+struct Faults {
+    int writeOpenErrno = 0;       // opening a node for writing fails with it
+    int interruptions = 0;        // ioctls still to fail with EINTR
+    unsigned long failAfter = 0;  // answered by the library, then failed (ENODEV)
+    const std::vector<std::uint8_t>* descriptor = nullptr;  // replaces the device's own
+    int ioctls = 0;
+    int ioctlLimit = 0;  // when set, every ioctl beyond it fails: an endless retry cannot hang
+};
+Faults faults;
+
+}  // namespace
+
+extern "C" int open(const char* path, int flags, ...)
+{
+    using OpenFunction = int (*)(const char*, int, ...);
+    static const auto next = reinterpret_cast<OpenFunction>(dlsym(RTLD_NEXT, "open"));
+    va_list arguments;
+    va_start(arguments, flags);
+    const bool hasMode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+    const mode_t mode = hasMode ? va_arg(arguments, mode_t) : 0;
+    va_end(arguments);
+    if (faults.writeOpenErrno != 0 && std::strncmp(path, "/dev/hidraw", 11) == 0 &&
+        (flags & O_ACCMODE) != O_RDONLY) {
+        errno = faults.writeOpenErrno;
+        return -1;
+    }
+    return next(path, flags, mode);
+}
+
+extern "C" int ioctl(int fd, unsigned long request, ...)
+{
+    using IoctlFunction = int (*)(int, unsigned long, ...);
+    static const auto next = reinterpret_cast<IoctlFunction>(dlsym(RTLD_NEXT, "ioctl"));
+    va_list arguments;
+    va_start(arguments, request);
+    void* argument = va_arg(arguments, void*);
+    va_end(arguments);
+    if (++faults.ioctls > faults.ioctlLimit && faults.ioctlLimit > 0) {
+        errno = ENOTTY;
+        return -1;
+    }
+    if (faults.interruptions > 0) {
+        --faults.interruptions;
+        errno = EINTR;
+        return -1;
+    }
+    const std::vector<std::uint8_t>* d = faults.descriptor;
+    if (d != nullptr && request == HIDIOCGRDESCSIZE) {
+        *static_cast<int*>(argument) = static_cast<int>(d->size());
+        return 0;
+    }
+    if (d != nullptr && request == HIDIOCGRDESC) {
+        std::memcpy(static_cast<hidraw_report_descriptor*>(argument)->value, d->data(), d->size());
+        return 0;
+    }
+    const int result = next(fd, request, argument);
+    if (request == faults.failAfter) {
+        errno = ENODEV;
+        return -1;
+    }
+    return result;
+}
+
+class HidFaults : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        faults = Faults{};
+    }
+};
+
+TEST_F(HidFaults, ANodeThatRefusesWritingIsOpenedReadOnly)
+{
+    // Read permission is all the feature ioctls need.
+    for (const int error : {EACCES, EPERM}) {
+        faults.writeOpenErrno = error;
+        HidHandle device = HidOpen("/dev/hidraw0");
+        ASSERT_TRUE(HidIsOpen(device)) << std::strerror(error);
+        std::uint8_t report[8] = {0x08};
+        EXPECT_TRUE(HidGetFeature(device, report, sizeof report));
+        HidClose(device);
+    }
+}
+
+TEST_F(HidFaults, WhatTheDescriptorReadSaysDecidesQualifying)
+{
+    HidHandle device = HidOpen("/dev/hidraw0");  // 0596:0102, declares feature values
+    ASSERT_TRUE(HidIsOpen(device));
+    for (const unsigned long request : {HIDIOCGRDESCSIZE, HIDIOCGRDESC}) {
+        faults.failAfter = request;
+        EXPECT_FALSE(HidDeclaresFeatureValues(device)) << "a failed read, request " << request;
+    }
+    faults.failAfter = 0;
+    // One 8-bit feature value in a vendor collection is enough.
+    const std::vector<std::uint8_t> oneValue = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x09,
+                                                0x05, 0x75, 0x08, 0x95, 0x01, 0xB1, 0x02, 0xC0};
+    faults.descriptor = &oneValue;
+    EXPECT_TRUE(HidDeclaresFeatureValues(device));
+    HidClose(device);
+}
+
+TEST_F(HidFaults, AnIoctlInterruptedOnceIsRetriedOnce)
+{
+    HidHandle device = HidOpen("/dev/hidraw0");
+    ASSERT_TRUE(HidIsOpen(device));
+    // Each call with its ioctls when none is interrupted; errno still reads EINTR after the retry.
+    struct Row {
+        const char* call;
+        int ioctls;
+        bool (*run)(HidHandle);
+    };
+    const Row rows[] = {
+        {"ids", 1,
+         [](HidHandle d) {
+             std::uint16_t vendor = 0;
+             std::uint16_t product = 0;
+             return HidGetIds(d, &vendor, &product) && vendor == 0x0596 && product == 0x0102;
+         }},
+        {"descriptor", 2, [](HidHandle d) { return HidDeclaresFeatureValues(d); }},
+        {"feature", 1,
+         [](HidHandle d) {
+             std::uint8_t report[8] = {0x08};
+             return HidGetFeature(d, report, sizeof report);
+         }},
+    };
+    for (const Row& row : rows) {
+        faults = Faults{};
+        faults.interruptions = 1;
+        faults.ioctlLimit = 8;
+        EXPECT_TRUE(row.run(device)) << row.call;
+        EXPECT_EQ(row.ioctls + 1, faults.ioctls) << row.call;
+    }
+    HidClose(device);
+}
