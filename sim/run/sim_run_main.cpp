@@ -36,41 +36,41 @@ bool ParseMs(const char* text, std::uint64_t* out)
     return true;
 }
 
+// What the user or the system does to the window at a virtual time given on the command line.
+struct TimedRequest {
+    const char* option;
+    void (*request)();
+    bool given;
+    std::uint64_t atMs;
+};
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     const char* logPath = nullptr;
     const char* scenarioPath = nullptr;
-    bool escape = false;
-    bool close = false;
-    bool end = false;
-    std::uint64_t escapeAt = 0;
-    std::uint64_t closeAt = 0;
-    std::uint64_t endAt = 0;
+    // A session end or a signal reaches the window's loop as RequestOutsideEnd.
+    TimedRequest requests[] = {{"--escape-at", PressEscape, false, 0},
+                               {"--close-at", RequestClose, false, 0},
+                               {"--end-at", RequestOutsideEnd, false, 0}};
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        TimedRequest* timed = nullptr;
+        for (TimedRequest& request : requests) {
+            if (std::strcmp(arg, request.option) == 0) {
+                timed = &request;
+            }
+        }
         if (std::strcmp(arg, "--log") == 0 && value != nullptr) {
             logPath = value;
             ++i;
-        } else if (std::strcmp(arg, "--escape-at") == 0) {
-            if (!ParseMs(value, &escapeAt)) {
+        } else if (timed != nullptr) {
+            if (!ParseMs(value, &timed->atMs)) {
                 return Usage();
             }
-            escape = true;
-            ++i;
-        } else if (std::strcmp(arg, "--close-at") == 0) {
-            if (!ParseMs(value, &closeAt)) {
-                return Usage();
-            }
-            close = true;
-            ++i;
-        } else if (std::strcmp(arg, "--end-at") == 0) {
-            if (!ParseMs(value, &endAt)) {
-                return Usage();
-            }
-            end = true;
+            timed->given = true;
             ++i;
         } else if (arg[0] != '-' && scenarioPath == nullptr) {
             scenarioPath = arg;
@@ -103,15 +103,10 @@ int main(int argc, char** argv)
     RecordingDisplayOptions options;
     options.echo = stdout;
     RecordingDisplayReset(options);
-    if (escape) {
-        VirtualClockSchedule(escapeAt, [] { PressEscape(); });
-    }
-    if (close) {
-        VirtualClockSchedule(closeAt, [] { RequestClose(); });
-    }
-    if (end) {
-        // What a session end or a signal does to the window's loop.
-        VirtualClockSchedule(endAt, [] { RequestOutsideEnd(); });
+    for (const TimedRequest& request : requests) {
+        if (request.given) {
+            VirtualClockSchedule(request.atMs, request.request);
+        }
     }
 
     RunProgram();
