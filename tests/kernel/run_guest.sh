@@ -63,7 +63,10 @@ download_done=$SECONDS
 # --- the initramfs: busybox, the modules, the guest's programs and their scenarios --------------
 root=$work/root
 mkdir -p "$root"/{bin,lib,etc,dev,proc,sys,tmp,runs,scenarios}
-busybox=$(command -v busybox) || failed_step boot "busybox is not installed (package busybox-static)"
+. "$source/tools/lib/require.sh"
+missing=$(qavel_require busybox-static busybox qemu-system-x86 qemu-system-x86_64 2>&1) ||
+    failed_step boot "$(echo $missing)"
+busybox=$(command -v busybox)
 if ldd "$busybox" > /dev/null 2>&1; then
     failed_step boot "$busybox is linked dynamically; the guest needs busybox-static"
 fi
@@ -140,8 +143,6 @@ newc_entry() {  # name, mode, rdev major, rdev minor
 
 # --- boot and run the cases ---------------------------------------------------------------------
 console=$work/console.log
-command -v qemu-system-x86_64 > /dev/null ||
-    failed_step boot "qemu-system-x86_64 is not installed (package qemu-system-x86)"
 # TCG only: this machine's /dev/kvm opens and then hangs the guest.
 qemu_status=0
 timeout 300 qemu-system-x86_64 -accel tcg -m 256 -smp 1 -nodefaults -no-reboot -display none \

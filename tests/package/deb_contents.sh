@@ -14,6 +14,9 @@ fail() {
     exit 1
 }
 
+. "$source/tools/lib/require.sh"
+qavel_require dpkg-dev dpkg-shlibdeps desktop-file-utils desktop-file-validate ||
+    fail "the machine lacks what the package check needs"
 rm -rf "$out"
 mkdir -p "$out"
 # Kept between runs, so that a second run builds only what changed.

@@ -3,6 +3,8 @@
 # that needs a screen. Sourced, not run; safe under `set -euo pipefail`. No function here exits
 # its caller: each says what went wrong on standard error and returns non-zero.
 
+. "$(dirname "${BASH_SOURCE[0]}")/require.sh"
+
 QAVEL_SCREEN=${QAVEL_SCREEN:-1024x768}
 QAVEL_XVFB_PID=
 
@@ -36,6 +38,7 @@ qavel_xvfb_is_ours() {  # NUMBER
 # if the server we started is the one that answers there.
 qavel_start_xvfb() {  # [LOG]
     local log=${1:-/dev/null} attempt number
+    qavel_require xvfb Xvfb x11-utils xdpyinfo || return 1
     for attempt in $(seq 1 20); do
         number=$((200 + RANDOM % 700))
         [ -e "/tmp/.X11-unix/X$number" ] && continue
@@ -61,6 +64,11 @@ qavel_stop_xvfb() {
     fi
 }
 
+# The 64-bit Wine loader, named: Debian's wine script takes the 32-bit loader whenever wine32 is
+# installed, and where the kernel runs no i386 programs even a 64-bit program then fails to start.
+# The 64-bit loader hands a 32-bit program on to the 32-bit one by itself.
+QAVEL_WINE=${QAVEL_WINE:-/usr/lib/wine/wine64}
+
 # Wine's environment for a prefix of our own: 64-bit, quiet. Wine takes only an absolute path.
 qavel_wine_env() {  # PREFIX
     WINEPREFIX=$(realpath -m "$1")
@@ -76,7 +84,7 @@ qavel_wine_prefix() {  # [LOG]
     [ -f "$WINEPREFIX/.qavel-ready" ] && return 0
     [ -n "$WINEPREFIX" ] && [ "$WINEPREFIX" != / ] || { echo "no Wine prefix set" >&2; return 1; }
     rm -rf "$WINEPREFIX"
-    wineboot -i >"$log" 2>&1 || { echo "wineboot -i failed (log: $log)" >&2; return 1; }
+    "$QAVEL_WINE" wineboot.exe -i >"$log" 2>&1 || { echo "wineboot -i failed (log: $log)" >&2; return 1; }
     wineserver -w || true
     [ -d "$WINEPREFIX/drive_c/windows" ] || { echo "the Wine prefix has no Windows folder" >&2; return 1; }
     : >"$WINEPREFIX/.qavel-ready"
@@ -124,7 +132,7 @@ qavel_wine_program() {  # RUN_DIR DESKTOP SCENARIO [TRANSCRIPT]
     [ -z "${4:-}" ] || transcript=$(realpath -m "$4")
     cd "$1" || return 1
     QAVEL_SIM=$scenario QAVEL_SIM_LOG=$transcript WINEDLLOVERRIDES=$QAVEL_WINE_SIM_DLLS \
-        exec wine explorer "/desktop=$2,$QAVEL_SCREEN" qavel-calib.exe
+        exec "$QAVEL_WINE" explorer "/desktop=$2,$QAVEL_SCREEN" qavel-calib.exe
 }
 
 # The window inspector on a program's desktop, run from WORK_DIR (where it leaves its files);
@@ -132,6 +140,6 @@ qavel_wine_program() {  # RUN_DIR DESKTOP SCENARIO [TRANSCRIPT]
 qavel_wine_inspect() {  # RUN_DIR WORK_DIR DESKTOP ARGS...
     local run=$1 work=$2 desktop=$3
     shift 3
-    (cd "$work" && WINEDLLOVERRIDES= wine "$run/qavel-inspect.exe" --desktop "$desktop" "$@" 2>/dev/null) |
+    (cd "$work" && WINEDLLOVERRIDES= "$QAVEL_WINE" "$run/qavel-inspect.exe" --desktop "$desktop" "$@" 2>/dev/null) |
         sed -u 's/\r$//'
 }

@@ -35,7 +35,7 @@ setup_hidclass() {
 cleanup_hidclass() {
     local status=$?
     if [ "$CASE" != prefix ] && [ -d "$WINEPREFIX/drive_c" ]; then
-        timeout 60 wine "$DRIVER_DIR/qavel-hidclass-setup.exe" remove >/dev/null 2>&1 || true
+        timeout 60 "$QAVEL_WINE" "$DRIVER_DIR/qavel-hidclass-setup.exe" remove >/dev/null 2>&1 || true
     fi
     (exit $status)
     cleanup
@@ -47,10 +47,10 @@ install_devices() {
     TRANSCRIPT="$CASE_DIR/transcript.log"
     rm -f "$TRANSCRIPT"
     local start=$SECONDS
-    timeout 120 wine "$DRIVER_DIR/qavel-hidclass-setup.exe" install "$DRIVER_DIR" \
+    timeout 120 "$QAVEL_WINE" "$DRIVER_DIR/qavel-hidclass-setup.exe" install "$DRIVER_DIR" \
         "$CASE_DIR/scenario.txt" "$TRANSCRIPT" >"$CASE_DIR/setup.out" 2>&1 ||
         fail "installing the devices failed: $(cat "$CASE_DIR/setup.out")"
-    INTERFACES=$(timeout 60 wine "$DRIVER_DIR/qavel-hidclass-setup.exe" list | sed 's/\r$//' | grep -i 'hid#qavelsim#' || true)
+    INTERFACES=$(timeout 60 "$QAVEL_WINE" "$DRIVER_DIR/qavel-hidclass-setup.exe" list | sed 's/\r$//' | grep -i 'hid#qavelsim#' || true)
     log "devices installed in $((SECONDS - start)) s; simulated interfaces:"
     printf '%s\n' "$INTERFACES" | sed 's/^/    /'
 }
@@ -58,7 +58,7 @@ install_devices() {
 # start_program: the real program on its own virtual desktop, no overrides, no simulator DLLs.
 start_program_hidclass() {
     ! ls "$RUN_DIR"/*.dll >/dev/null 2>&1 || fail "a DLL next to the program would shadow Wine's own"
-    (cd "$RUN_DIR" && exec wine explorer "/desktop=$DESKTOP,${WIDTH}x${HEIGHT}" qavel-calib.exe) \
+    (cd "$RUN_DIR" && exec "$QAVEL_WINE" explorer "/desktop=$DESKTOP,${WIDTH}x${HEIGHT}" qavel-calib.exe) \
         >"$CASE_DIR/program.out" 2>&1 &
     PROGRAM_PID=$!
 }
@@ -97,7 +97,7 @@ calibrate() {
 
 case_prefix() {
     rm -rf "$WINEPREFIX"
-    wineboot -i >"$CASE_DIR/wineboot.log" 2>&1 || fail "wineboot -i failed"
+    "$QAVEL_WINE" wineboot.exe -i >"$CASE_DIR/wineboot.log" 2>&1 || fail "wineboot -i failed"
     wineserver -w
     [ -d "$WINEPREFIX/drive_c/windows" ] || fail "the prefix has no Windows folder"
 }
@@ -147,7 +147,7 @@ case_strictness() {
     # controller; so are an undeclared id, an empty buffer and a set below the report's length.
     install_devices 'device 0596:0102'
     local probe
-    probe=$(timeout 60 wine "$PROBE" probe | sed 's/\r$//') ||
+    probe=$(timeout 60 "$QAVEL_WINE" "$PROBE" probe | sed 's/\r$//') ||
         fail "the probe failed: $probe"
     printf '%s\n' "$probe" | sed 's/^/    /'
     expect_equal "caps" "$(value caps "$probe")" "72"

@@ -25,6 +25,14 @@ setup() {
     WINDOWS_BUILD=$2
     WORK=$3
     CASE=$4
+    if [ "$ARCH" = x86 ] && [ -n "${QAVEL_X86_SKIP:-}" ]; then
+        echo "skipped: $QAVEL_X86_SKIP"
+        exit 77
+    fi
+    qavel_require wine64 "$QAVEL_WINE" x11-apps xwd imagemagick import ||
+        fail "the machine lacks what this case needs"
+    [ "$ARCH" = x64 ] || qavel_require wine32:i386 /usr/lib/wine/wine ||
+        fail "the machine runs 32-bit x86 programs but lacks Wine's 32-bit part"
     qavel_wine_env "$WORK/prefix"
     unset QAVEL_SIM QAVEL_SIM_LOG
     CASE_DIR="$WORK/cases/$ARCH/$CASE"

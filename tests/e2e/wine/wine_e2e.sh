@@ -39,7 +39,7 @@ case_broken_scenario() {
     printf 'device 0596:0102\ntouch 10\n' >"$CASE_DIR/scenario.txt"
     local status=0
     (cd "$RUN_DIR" && QAVEL_SIM="$CASE_DIR/scenario.txt" WINEDLLOVERRIDES=$QAVEL_WINE_SIM_DLLS \
-        timeout 120 wine qavel-calib.exe) >"$CASE_DIR/program.out" 2>"$CASE_DIR/program.err" || status=$?
+        timeout 120 "$QAVEL_WINE" qavel-calib.exe) >"$CASE_DIR/program.out" 2>"$CASE_DIR/program.err" || status=$?
     cat "$CASE_DIR/program.err"
     expect_equal "exit code" "$status" "2"
     grep -q "$CASE_DIR/scenario.txt:2:" "$CASE_DIR/program.err" || fail "stderr names no file and line"
@@ -228,7 +228,7 @@ case_end_session() {
     start_program 'device 0596:0102'
     wait_state t1-00FF00 240
     local started=$EPOCHREALTIME
-    (cd "$RUN_DIR" && WINEDLLOVERRIDES= timeout 120 wine explorer "/desktop=$DESKTOP" wineboot.exe --end-session) \
+    (cd "$RUN_DIR" && WINEDLLOVERRIDES= timeout 120 "$QAVEL_WINE" explorer "/desktop=$DESKTOP" wineboot.exe --end-session) \
         >"$CASE_DIR/wineboot.log" 2>&1 || fail "wineboot --end-session failed: $(cat "$CASE_DIR/wineboot.log")"
     wait_program_end
     log "the program ended $(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }') s after the session end began"

@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# What the test command installs, in groups, and what it finds out about the machine first.
+# Sourced by tools/test-all.sh; safe under `set -euo pipefail`.
+#
+# QAVEL_I386=no forces the answer of the 32-bit x86 probe to "no" (as on a kernel that cannot run
+# i386 programs): no i386 architecture, no wine32, the x86 Wine cases skipped. Unset, the probe
+# decides.
+
+# The groups, each installed on its own, so that one that cannot be installed does not take the
+# others with it. wine64 is named: Debian's wine depends on "wine64 | wine32", which apt may
+# satisfy with wine32 alone.
+QAVEL_GROUPS=(build x-desktop wine64 wine32 qemu packaging)
+declare -A QAVEL_GROUP_TITLE=(
+    [build]="build tools" [x-desktop]="X and desktop tools" [wine64]="Wine 64-bit"
+    [wine32]="Wine 32-bit" [qemu]="qemu" [packaging]="packaging tools")
+declare -A QAVEL_GROUP_PACKAGES=(
+    [build]="cmake g++ make googletest libgtest-dev libx11-dev libxrandr-dev libxi-dev
+             g++-mingw-w64-x86-64 g++-mingw-w64-i686"
+    [x-desktop]="xvfb xauth xdotool x11-utils x11-apps x11-xkb-utils xkb-data imagemagick"
+    [wine64]="wine wine64"
+    [wine32]="wine32:i386"
+    [qemu]="qemu-system-x86 busybox-static"
+    [packaging]="dpkg-dev file desktop-file-utils lintian")
+
+# QAVEL_INSTALL_REPORT: what could not be installed, and why, for the tests that need it.
+. "$(dirname "${BASH_SOURCE[0]}")/require.sh"
+
+# Empty when this machine runs 32-bit x86 programs, else why not (one line). Runs a program of
+# three instructions that exits with status 7 through the i386 system call gate: that is what
+# every 32-bit Wine program needs, and some kernels refuse it although they report IA32 emulation.
+qavel_i386_probe() {
+    if [ "${QAVEL_I386:-}" = no ]; then
+        echo "QAVEL_I386=no says this machine does not run 32-bit x86 programs"
+        return
+    fi
+    local dir status=0 out
+    dir=$(mktemp -d)
+    printf '.globl _start\n_start:\n movl $1, %%eax\n movl $7, %%ebx\n int $0x80\n' >"$dir/probe.s"
+    if ! as --32 "$dir/probe.s" -o "$dir/probe.o" 2>"$dir/err" || ! ld -m elf_i386 "$dir/probe.o" -o "$dir/probe" 2>>"$dir/err"; then
+        echo "could not build the 32-bit x86 probe: $(head -n1 "$dir/err")"
+        rm -rf "$dir"
+        return
+    fi
+    out=$("$dir/probe" 2>&1) || status=$?
+    rm -rf "$dir"
+    [ "$status" = 7 ] && return
+    echo "this machine does not run 32-bit x86 programs (a tiny i386 program ended with status $status${out:+: ${out##*: }})"
+}
+
+qavel_installed() {  # PACKAGE
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
+# The first error apt gave, on one line.
+qavel_apt_reason() {  # LOG
+    local line
+    line=$(grep -m1 '^E: ' "$1" || true)
+    [ -n "$line" ] || line=$(grep -v '^\s*$' "$1" | tail -n1 || true)
+    printf '%s' "${line:-apt gave no reason}" | tr -s '\n\t' '  '
+}
+
+# Installs what is missing of every group that this machine needs (the 32-bit Wine only where
+# 32-bit x86 programs run, given as X86_SKIP: empty or why not). Says in one line each what it did
+# and, in one line, what it could not install and why; writes that to QAVEL_INSTALL_REPORT.
+# Never stops the caller: a missing package fails the tests that need it.
+qavel_install() {  # X86_SKIP
+    local x86_skip=$1 group p log missing=() wanted=() failed=()
+    mkdir -p "$(dirname "$QAVEL_INSTALL_REPORT")"
+    : >"$QAVEL_INSTALL_REPORT"
+    for group in "${QAVEL_GROUPS[@]}"; do
+        [ "$group" = wine32 ] && [ -n "$x86_skip" ] && continue
+        for p in ${QAVEL_GROUP_PACKAGES[$group]}; do
+            qavel_installed "$p" || missing+=("$p")
+        done
+    done
+    [ ${#missing[@]} -eq 0 ] && { echo "install: every package is already installed"; return 0; }
+    if [ "$(id -u)" != 0 ]; then
+        echo "install: not root, so not installed (run as root to install them): ${missing[*]}"
+        for p in "${missing[@]}"; do
+            printf '%s\tnot installed, and the test command did not run as root\n' "$p" >>"$QAVEL_INSTALL_REPORT"
+        done
+        return 0
+    fi
+    log=$(mktemp)
+    # Wine's 32-bit part, for the 32-bit program, comes from the i386 architecture.
+    if [ -z "$x86_skip" ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+    fi
+    # A list that fails (a mirror in the middle of a sync) leaves the others updated: go on with
+    # what apt has, and say so.
+    local stale=""
+    if ! apt-get update -qq >"$log" 2>&1; then
+        echo "install: apt-get update failed for some lists, installing from the lists apt has: $(qavel_apt_reason "$log")"
+        stale=$(grep -o -m1 'Failed to fetch [^ ]*' "$log" | sed 's/^Failed to fetch //' || true)
+        stale="; apt-get update could not fetch ${stale:-every list}"
+    fi
+    for group in "${QAVEL_GROUPS[@]}"; do
+        [ "$group" = wine32 ] && [ -n "$x86_skip" ] && continue
+        wanted=()
+        for p in ${QAVEL_GROUP_PACKAGES[$group]}; do
+            qavel_installed "$p" || wanted+=("$p")
+        done
+        [ ${#wanted[@]} -eq 0 ] && continue
+        if DEBIAN_FRONTEND=noninteractive apt-get install -y -q -o DPkg::Lock::Timeout=600 \
+            "${wanted[@]}" >"$log" 2>&1; then
+            echo "install: ${QAVEL_GROUP_TITLE[$group]}: ${wanted[*]}"
+        else
+            local reason
+            reason="$(qavel_apt_reason "$log")$stale"
+            failed+=("${wanted[*]} (${QAVEL_GROUP_TITLE[$group]}: $reason)")
+            for p in "${wanted[@]}"; do
+                printf '%s\t%s\n' "$p" "$reason" >>"$QAVEL_INSTALL_REPORT"
+            done
+        fi
+    done
+    rm -f "$log"
+    if [ ${#failed[@]} -gt 0 ]; then
+        local IFS=';'
+        echo "install: NOT INSTALLED, the tests that need them will fail: ${failed[*]}"
+    fi
+    return 0
+}

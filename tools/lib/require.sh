@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# What a test needs from the machine, and why it is missing. Sourced; safe under
+# `set -euo pipefail`.
+
+# Where the test command leaves what it could not install, one "package<TAB>reason" a line.
+QAVEL_INSTALL_REPORT=${QAVEL_INSTALL_REPORT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build/install-report.txt}
+
+# Returns 0 when every COMMAND (a name on PATH or a path) is there; otherwise says on standard
+# error which is missing, from which package and, where the test command could not install it,
+# apt's reason, and returns 1.
+qavel_require() {  # PACKAGE COMMAND [PACKAGE COMMAND]...
+    local package command reason status=0
+    while [ $# -ge 2 ]; do
+        package=$1
+        command=$2
+        shift 2
+        command -v "$command" >/dev/null 2>&1 && continue
+        reason=$(awk -F'\t' -v p="$package" '$1 == p { print $2; exit }' "$QAVEL_INSTALL_REPORT" 2>/dev/null || true)
+        echo "$command is missing: package $package is not installed${reason:+; the test command could not install it: $reason}" >&2
+        status=1
+    done
+    return $status
+}
