@@ -13,13 +13,17 @@ QAVEL_GROUPS=(build x-desktop wine64 wine32 qemu packaging)
 declare -A QAVEL_GROUP_TITLE=(
     [build]="build tools" [x-desktop]="X and desktop tools" [wine64]="Wine 64-bit"
     [wine32]="Wine 32-bit" [qemu]="qemu" [packaging]="packaging tools")
+# The libraries the program and its tests are built against: installed for this machine's own
+# builds, and unpacked with their dependencies into the sysroot of each ARM build
+# (tools/sysroot.sh). A library the program comes to link is one more word here.
+QAVEL_LIBRARIES="libgtest-dev libx11-dev libxrandr-dev libxi-dev"
 declare -A QAVEL_GROUP_PACKAGES=(
-    [build]="cmake g++ make googletest libgtest-dev libx11-dev libxrandr-dev libxi-dev
-             g++-mingw-w64-x86-64 g++-mingw-w64-i686"
+    [build]="cmake g++ make googletest $QAVEL_LIBRARIES g++-mingw-w64-x86-64 g++-mingw-w64-i686
+             g++-aarch64-linux-gnu g++-arm-linux-gnueabihf"
     [x-desktop]="xvfb xauth xdotool x11-utils x11-apps x11-xkb-utils xkb-data imagemagick"
     [wine64]="wine wine64"
     [wine32]="wine32:i386"
-    [qemu]="qemu-system-x86 busybox-static"
+    [qemu]="qemu-system-x86 qemu-system-arm busybox-static"
     [packaging]="dpkg-dev file desktop-file-utils lintian")
 
 # QAVEL_INSTALL_REPORT: what could not be installed, and why, for the tests that need it.
