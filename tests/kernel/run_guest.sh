@@ -227,6 +227,7 @@ newc_entry() {  # name, mode, rdev major, rdev minor
 
 # --- boot and run the cases ---------------------------------------------------------------------
 console=$work/console.log
+packed=$SECONDS
 qemu_status=0
 timeout 300 "${qemu[@]}" -m 256 -smp 1 -nodefaults -no-reboot -display none \
     -serial stdio -kernel "$kernel/vmlinuz" -initrd "$work/initrd" \
@@ -279,7 +280,9 @@ for case in "${cases[@]}"; do
 done
 echo "kernel tier ($arch): $package, $pass cases passed, $fail failed;" \
     "$((SECONDS - tier_start)) s (download and unpack $((download_done - tier_start)) s," \
-    "guest $((guest_done - download_done)) s)"
+    "initramfs $((packed - download_done)) s, guest $((guest_done - packed)) s:" \
+    "/init at $(sed -n 's/^@qk step boot ok //p' "$console"), done at $(sed -n 's/^@qk done //p' "$console")" \
+    "of its own time)"
 # The cases without a result fail on their own, saying so; the boot itself did its part.
 if ! grep -q '^@qk done' "$console" || [ ${#missing[@]} -gt 0 ]; then
     show_console
