@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/linux/outside_end.h"
 #include "platform/linux/window_math.h"
 #include "platform/linux/x_errors.h"
 
@@ -154,7 +153,7 @@ bool WaitForWindowEvent(Display* display, Window window, int eventType, int time
             return true;
         }
         const std::int64_t left = deadline - MonotonicMs();
-        if (left <= 0 || DisplayLost()) {
+        if (left <= 0 || ConnectionBroken(display)) {
             return false;
         }
         pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
@@ -224,5 +223,6 @@ void FreeFontAndCloseDisplay(Display* display, XFontStruct* font)
     if (font != nullptr) {
         XFreeFont(display, font);
     }
+    ForgetConnection(display);
     XCloseDisplay(display);
 }

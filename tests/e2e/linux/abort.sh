@@ -8,6 +8,8 @@
 #   ("display-lost"). The run ends as Esc ends it, the controller is closed, no message is shown
 #   (the program ends by itself, and a box would wait for someone to dismiss it), and the
 #   process ends by the signal (status 128 + its number), or with 0 when the display went.
+# - Not at all ("notice-killed"): a client killer takes only the 0x0300 notice while the controller
+#   saves; the run ends with its outcome message, as without the kill.
 # usage: abort.sh PROGRAM PRELOAD PROBE HOW [MODEL [WHEN]]
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
@@ -34,6 +36,23 @@ touch -1536 -1536"
     fi
     expect_message "Calibration" "Calibration terminated by user." information space
     expect_exit_zero
+    echo PASS
+    exit 0
+    ;;
+notice-killed)
+    start_program "device 0596:0300
+ascii-start
+ascii-touch
+ascii-touch
+ascii-touch"
+    notice="HID CALIBRATION WARNING"
+    wait_for "the notice" window "$notice"
+    freeze
+    xkill -id "$("$PROBE" find "$notice")" >/dev/null || fail "xkill found no notice to kill"
+    thaw
+    expect_message "Calibration" "Calibration completed successfully." information Return
+    expect_exit_zero
+    grep -q "lost its X connection" "$WORK/program.log" || fail "the kill went unnoticed"
     echo PASS
     exit 0
     ;;
