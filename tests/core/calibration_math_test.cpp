@@ -211,6 +211,30 @@ TEST(CorrectByGrid, InterpolatesOneNodeAndTruncatesTowardZero)
     EXPECT_EQ(y, 310);
 }
 
+TEST(CorrectByGrid, InDoublePrecisionAndNoWider)
+{
+    // The dx offsets -84, -60, 140 and -240 at the corners G00, G10, G01 and G11 of cell (i, j).
+    const auto cornersOf = [](int i, int j) {
+        LinearizationGrid grid{};
+        grid.dx[j * 5 + i] = -84.0;
+        grid.dx[j * 5 + i + 1] = -60.0;
+        grid.dx[(j + 1) * 5 + i] = 140.0;
+        grid.dx[(j + 1) * 5 + i + 1] = -240.0;
+        return grid;
+    };
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    // Cell (0, 2) at u = 324, v = 160: exactly -95, in double precision too. With tx rounded to
+    // double and the rest in 80 bits it is -94.99999999999999858, which truncates to -94.
+    CorrectByGrid(102 + 324, 1023 + 160, cornersOf(0, 2), &x, &y);
+    EXPECT_EQ(x, 426 + 95);
+    // Cell (3, 3) on its last node along x, ty = 0.6: exactly -168, but -167.99999999999997 in
+    // double precision, which truncates to -167. Wholly in 80 bits it comes out as -168.
+    CorrectByGrid(1945, 1535 + 246, cornersOf(3, 3), &x, &y);
+    EXPECT_EQ(x, 1945 + 167);
+    EXPECT_EQ(y, 1535 + 246);
+}
+
 TEST(CorrectByGrid, OuterCellsExtrapolate)
 {
     // dx rises by 10 per node along x; beyond the last node the slope goes on.
