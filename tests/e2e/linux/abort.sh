@@ -40,15 +40,8 @@ touch -1536 -1536"
     exit 0
     ;;
 notice-killed)
-    start_program "device 0596:0300
-ascii-start
-ascii-touch
-ascii-touch
-ascii-touch"
-    notice="HID CALIBRATION WARNING"
-    wait_for "the notice" window "$notice"
-    freeze
-    xkill -id "$("$PROBE" find "$notice")" >/dev/null || fail "xkill found no notice to kill"
+    start_0300_until_notice
+    xkill -id "$("$PROBE" find "$NOTICE")" >/dev/null || fail "xkill found no notice to kill"
     thaw
     expect_message "Calibration" "Calibration completed successfully." information Return
     expect_exit_zero

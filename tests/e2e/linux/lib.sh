@@ -51,6 +51,19 @@ start_program() {  # SCENARIO [FD]
     PROGRAM_PID=$!
 }
 
+NOTICE="HID CALIBRATION WARNING"
+
+# A whole model 0x0300 run, stopped (SIGSTOP) as soon as its notice is up; thaw goes on.
+start_0300_until_notice() {
+    start_program "device 0596:0300
+ascii-start
+ascii-touch
+ascii-touch
+ascii-touch"
+    wait_for "the notice" window "$NOTICE"
+    freeze
+}
+
 pixel_is() {  # X Y RRGGBB, read live from the server
     [ "$("$PROBE" pixel "$1" "$2")" = "$3" ]
 }
