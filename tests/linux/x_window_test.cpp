@@ -14,13 +14,11 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstring>
 #include <thread>
 
 #include "common/shared_state.h"
 #include "platform/display.h"
 #include "platform/linux/calibration_window.h"
-#include "platform/linux/outside_end.h"
 #include "platform/linux/x_errors.h"
 #include "platform/linux/x_util.h"
 
@@ -98,28 +96,6 @@ extern "C" ssize_t write(int fd, const void* buffer, size_t count)
 #endif
 
 namespace {
-
-// A top-level window of that name on display, or 0.
-Window FindTopLevel(Display* display, const char* name)
-{
-    Window root = 0;
-    Window parent = 0;
-    Window* children = nullptr;
-    unsigned int count = 0;
-    Window found = 0;
-    XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
-    for (unsigned int i = 0; i < count && found == 0; ++i) {
-        char* title = nullptr;
-        if (XFetchName(display, children[i], &title) != 0 && title != nullptr) {
-            found = std::strcmp(title, name) == 0 ? children[i] : 0;
-            XFree(title);
-        }
-    }
-    if (children != nullptr) {
-        XFree(children);
-    }
-    return found;
-}
 
 class XWindow : public ::testing::Test {
 protected:
@@ -218,45 +194,6 @@ TEST_F(XWindow, OnlyErrorsAboutWindowsKnownToBeGoneAreDropped)
     XMapWindow(poker, stranger);
     XSync(poker, False);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-}
-
-TEST_F(XWindow, AConnectionOfItsOwnThatBreaksEndsOnlyItsWindow)
-{
-    // A client killer on the notice: the notice is gone, the display and the run are not.
-    ShowNotice("Killed notice", "Saving");
-    const Window notice = FindTopLevel(poker, "Killed notice");
-    ASSERT_NE(notice, 0u);
-    XKillClient(poker, notice);
-    XSync(poker, False);
-    testing::internal::CaptureStderr();
-    CloseNotice();
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("lost its X connection"),
-              std::string::npos);
-    EXPECT_FALSE(OutsideEndRequested()) << "the run would end silently";
-
-    // On the message box: it ends as a box that could not be shown.
-    std::atomic<bool> boxReturned{false};
-    std::thread killer([&boxReturned] {
-        Display* display = OpenDisplayRetrying();
-        while (display != nullptr && !boxReturned.load()) {
-            if (const Window box = FindTopLevel(display, "Killed box")) {
-                XKillClient(display, box);
-                break;
-            }
-            timespec pause{0, 20L * 1000 * 1000};
-            nanosleep(&pause, nullptr);
-        }
-        if (display != nullptr) {
-            XCloseDisplay(display);
-        }
-    });
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(ShowMessageBox("Invalid touch.", "Killed box", MessageIcon::Error));
-    boxReturned.store(true);
-    killer.join();
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("lost its X connection"),
-              std::string::npos);
-    EXPECT_FALSE(OutsideEndRequested());
 }
 
 }  // namespace
