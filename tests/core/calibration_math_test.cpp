@@ -112,6 +112,11 @@ TEST(CalibrationLimits, NegativeLowLimitsBecomeZero)
     CalibrationLimits l{};
     ASSERT_TRUE(ComputeCalibrationLimits(p.x, p.y, ZeroGrid(), &l));
     ExpectLimits(l, 0, 1890, 0, 1890, 0);
+
+    // And at -1, the first below zero.
+    const Points justBelow = WithDerivedThird(-1627, -1573, 915, 1285);
+    ASSERT_TRUE(ComputeCalibrationLimits(justBelow.x, justBelow.y, ZeroGrid(), &l));
+    ExpectLimits(l, 0, 1692, 0, 1903, 0);
 }
 
 TEST(CalibrationLimits, EveryRowOfTheOrientationTable)
@@ -147,6 +152,16 @@ TEST(CalibrationLimits, GridOffsetsMoveTheLimits)
     CalibrationLimits l{};
     ASSERT_TRUE(ComputeCalibrationLimits(p.x, p.y, FilledGrid(20.0, -6.0), &l));
     ExpectLimits(l, 62, 1997, 68, 1952, 0);
+
+    // The iteration starts from the edges extended by span x 511 / 3071, and under these offsets
+    // it stops elsewhere from a start one unit off, on either axis: dividing by 3072 instead
+    // gives xLow 119 or yHigh 2036 in the first case, by 3070 xLow 46 or yLow 108 in the second.
+    const Points first = WithDerivedThird(-1295, -1604, 1807, 1499);
+    ASSERT_TRUE(ComputeCalibrationLimits(first.x, first.y, FilledGrid(-2.0, -8.0), &l));
+    ExpectLimits(l, 118, 2046, 0, 2035, 0);
+    const Points second = WithDerivedThird(-1488, -1383, 1324, 1321);
+    ASSERT_TRUE(ComputeCalibrationLimits(second.x, second.y, FilledGrid(-2.0, -4.0), &l));
+    ExpectLimits(l, 47, 1919, 109, 1909, 0);
 }
 
 TEST(CalibrationLimits, AtMostAHundredPasses)
@@ -233,6 +248,10 @@ TEST(CorrectByGrid, InDoublePrecisionAndNoWider)
     CorrectByGrid(1945, 1535 + 246, cornersOf(3, 3), &x, &y);
     EXPECT_EQ(x, 1945 + 167);
     EXPECT_EQ(y, 1535 + 246);
+    // The same on the node between cells 2 and 3, which belongs to cell 2 (tx = 1); from cell 3
+    // (tx = 0) the offset would come out as -168.00000000000003.
+    CorrectByGrid(1535, 1535 + 246, cornersOf(2, 3), &x, &y);
+    EXPECT_EQ(x, 1535 + 167);
 }
 
 TEST(CorrectByGrid, OuterCellsExtrapolate)
