@@ -205,8 +205,8 @@ Window CreateCentredFaceWindow(Display* display, int width, int height,
 {
     const int screen = DefaultScreen(display);
     const ScreenRect monitor = ProgramMonitor(display);
-    CenterOnDesktopOrigin(monitor.x, monitor.y, monitor.x + monitor.width, monitor.y + monitor.height,
-                          width, height, x, y);
+    CenterOnDesktopOrigin(monitor.x, monitor.y, monitor.x + monitor.width,
+                          monitor.y + monitor.height, width, height, x, y);
     attributes.background_pixel = AllocRgb(display, kFaceRgb);
     const Window window =
         XCreateWindow(display, RootWindow(display, screen), *x, *y, static_cast<unsigned>(width),
