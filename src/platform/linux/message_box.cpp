@@ -164,6 +164,7 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
     if (display == nullptr) {
         return false;
     }
+    KeepBreakLocal(display);
     const std::string title = caption != nullptr ? caption : "Error";
     XFontStruct* font = LoadDialogFont(display);
     const Layout layout = ComputeLayout(font, formatted);
@@ -207,15 +208,21 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
 
     bool pressedInButton = false;
     bool done = false;
+    bool shown = true;
     while (!done) {
         if (OutsideEndRequested()) {
             EndRunFromOutside();
             break;
         }
+        // Its client killed: nobody can dismiss the box any more, as if it had not been shown.
+        if (ConnectionBroken(display)) {
+            shown = false;
+            break;
+        }
         if (XPending(display) == 0) {
             pollfd descriptors[2] = {{ConnectionNumber(display), POLLIN, 0},
                                      {OutsideEndFd(), POLLIN, 0}};
-            while (!DisplayLost() && poll(descriptors, 2, -1) < 0 && errno == EINTR) {
+            while (!ConnectionBroken(display) && poll(descriptors, 2, -1) < 0 && errno == EINTR) {
             }
             continue;
         }
@@ -255,10 +262,12 @@ bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon)
     if (DisplayLost()) {
         return true;
     }
-    NoteWindowGone(window);
-    XDestroyWindow(display, window);
+    if (shown) {
+        NoteWindowGone(window);
+        XDestroyWindow(display, window);
+    }
     FreeFontAndCloseDisplay(display, font);
-    return true;
+    return shown;
 }
 
 void WriteDiagnostic(const std::string& line)

@@ -74,6 +74,8 @@ void ShowNotice(const char* caption, const char* text)
     if (display == nullptr) {
         return;
     }
+    // Killing the notice's client must not end the run: the save goes on without it.
+    KeepBreakLocal(display);
     const std::string captionText = caption != nullptr ? caption : "";
     const std::string bodyText = text != nullptr ? text : "";
     XFontStruct* font = LoadDialogFont(display);
@@ -129,18 +131,22 @@ void CloseNotice()
         return;
     }
     Display* display = noticeWindow.display;
+    const Window window = noticeWindow.window;
+    noticeWindow = Notice{};
     if (DisplayLost()) {
-        noticeWindow = Notice{};
+        ForgetConnection(display);
         return;
     }
-    NoteWindowGone(noticeWindow.window);
-    XDestroyWindow(display, noticeWindow.window);
-    // The calibration window had the keys before the notice took them.
-    const unsigned long calibration = CalibrationWindowId();
-    if (calibration != 0) {
-        XSetInputFocus(display, calibration, RevertToPointerRoot, CurrentTime);
+    // A notice whose connection broke is gone already, window and all.
+    if (!ConnectionBroken(display)) {
+        NoteWindowGone(window);
+        XDestroyWindow(display, window);
+        // The calibration window had the keys before the notice took them.
+        const unsigned long calibration = CalibrationWindowId();
+        if (calibration != 0) {
+            XSetInputFocus(display, calibration, RevertToPointerRoot, CurrentTime);
+        }
+        XSync(display, False);
     }
-    XSync(display, False);
-    XCloseDisplay(display);
-    noticeWindow = Notice{};
+    FreeFontAndCloseDisplay(display, nullptr);
 }

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/linux/outside_end.h"
 #include "platform/linux/window_math.h"
 #include "platform/linux/x_errors.h"
 
@@ -154,7 +153,7 @@ bool WaitForWindowEvent(Display* display, Window window, int eventType, int time
             return true;
         }
         const std::int64_t left = deadline - MonotonicMs();
-        if (left <= 0 || DisplayLost()) {
+        if (left <= 0 || ConnectionBroken(display)) {
             return false;
         }
         pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
@@ -206,8 +205,8 @@ Window CreateCentredFaceWindow(Display* display, int width, int height,
 {
     const int screen = DefaultScreen(display);
     const ScreenRect monitor = ProgramMonitor(display);
-    CenterOnDesktopOrigin(monitor.x, monitor.y, monitor.x + monitor.width, monitor.y + monitor.height,
-                          width, height, x, y);
+    CenterOnDesktopOrigin(monitor.x, monitor.y, monitor.x + monitor.width,
+                          monitor.y + monitor.height, width, height, x, y);
     attributes.background_pixel = AllocRgb(display, kFaceRgb);
     const Window window =
         XCreateWindow(display, RootWindow(display, screen), *x, *y, static_cast<unsigned>(width),
@@ -224,5 +223,6 @@ void FreeFontAndCloseDisplay(Display* display, XFontStruct* font)
     if (font != nullptr) {
         XFreeFont(display, font);
     }
+    ForgetConnection(display);
     XCloseDisplay(display);
 }

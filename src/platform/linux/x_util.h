@@ -55,5 +55,5 @@ Window CreateCentredFaceWindow(Display* display, int width, int height,
                                XSetWindowAttributes attributes, unsigned long valueMask,
                                std::int32_t* x, std::int32_t* y);
 
-// Frees font (when not null) and closes the connection.
+// Frees font (when not null) and closes the connection, also one of its own that broke.
 void FreeFontAndCloseDisplay(Display* display, XFontStruct* font);

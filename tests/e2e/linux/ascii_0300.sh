@@ -4,16 +4,8 @@
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
-start_program "device 0596:0300
-ascii-start
-ascii-touch
-ascii-touch
-ascii-touch"
-
-notice="HID CALIBRATION WARNING"
-wait_for "the notice" window "$notice"
-freeze
-id=$("$PROBE" find "$notice")
+start_0300_until_notice
+id=$("$PROBE" find "$NOTICE")
 read -r x y w h <<<"$("$PROBE" geometry "$id")"
 shot=$(screenshot notice)
 top=$("$PROBE" top-at $((x + w / 2)) $((y + h / 2)))
@@ -24,7 +16,7 @@ thaw
 [ $calibration_up = 1 ] || fail "the calibration window was gone while the notice was up"
 [ "$x" = $(((1024 - w) / 2)) ] && [ "$y" = $(((768 - h) / 2)) ] ||
     fail "notice at $x,$y size ${w}x$h is not centred"
-[ "$top" = "$notice" ] || fail "the window on top at the notice's centre is \"$top\""
+[ "$top" = "$NOTICE" ] || fail "the window on top at the notice's centre is \"$top\""
 [ "$w" -ge 200 ] && [ "$h" -ge 50 ] || fail "notice of ${w}x$h is too small to read"
 
 # The caption bar is dark with light text; the text area below it is light with dark text.
@@ -38,6 +30,6 @@ awk -v v="$text_dark" 'BEGIN { exit !(v < 0.3) }' || fail "no dark text in the n
 [ "$text_background" = f0f0f0 ] || fail "notice body is $text_background"
 
 expect_message "Calibration" "Calibration completed successfully." information Return
-window_exists "$notice" && fail "the notice outlived the run"
+window_exists "$NOTICE" && fail "the notice outlived the run"
 expect_exit_zero
 echo PASS
