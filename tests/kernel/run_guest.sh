@@ -118,11 +118,11 @@ cp "$source"/tests/runs/*.scenario "$source"/tests/runs/*.expected "$source"/tes
 cp "$source"/tests/kernel/*.scenario "$source/tests/linux/hid_preload.scenario" "$root/scenarios/"
 {
     echo "root:x:0:0:root:/:/bin/sh"
-    for uid in $(seq 1001 1009); do echo "u$uid:x:$uid:$uid::/tmp:/bin/sh"; done
+    for uid in $(seq 1001 1010); do echo "u$uid:x:$uid:$uid::/tmp:/bin/sh"; done
 } > "$root/etc/passwd"
 {
     echo "root:x:0:"
-    for uid in $(seq 1001 1009); do echo "u$uid:x:$uid:"; done
+    for uid in $(seq 1001 1010); do echo "u$uid:x:$uid:"; done
 } > "$root/etc/group"
 
 # --- the X side: Xvfb, its keymap compiler, the real program and what reads its screen ----------
