@@ -18,9 +18,9 @@
 
 #include "common/shared_state.h"
 #include "platform/display.h"
-#include "platform/linux/calibration_window.h"
-#include "platform/linux/x_errors.h"
-#include "platform/linux/x_util.h"
+#include "platform/x11/calibration_window.h"
+#include "platform/x11/x_errors.h"
+#include "platform/x11/x_util.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "app/session_driver.h"
 #include "platform/linux/outside_end.h"
 #include "platform/linux/startup.h"
-#include "platform/linux/x_errors.h"
+#include "platform/x11/x_errors.h"
 
 int main(int argc, char** argv)
 {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/linux/x_util.h"
+#include "platform/x11/x_util.h"
 #include "qavel_version.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/linux/x_util.h"
+#include "platform/x11/x_util.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
@@ -11,7 +11,7 @@
 
 #include "platform/linux/outside_end.h"
 #include "platform/linux/window_math.h"
-#include "platform/linux/x_errors.h"
+#include "platform/x11/x_errors.h"
 
 std::int64_t MonotonicMs()
 {

@@ -18,8 +18,8 @@
 #include "app/session_driver.h"
 #include "platform/linux/message_format.h"
 #include "platform/linux/outside_end.h"
-#include "platform/linux/x_errors.h"
-#include "platform/linux/x_util.h"
+#include "platform/x11/x_errors.h"
+#include "platform/x11/x_util.h"
 
 namespace {
 

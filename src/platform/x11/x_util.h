@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/linux/window_math.h"
-#include "platform/linux/x_monitor.h"
+#include "platform/x11/x_monitor.h"
 
 // A connection to $DISPLAY. A server may drop a new connection while it tears down another one,
 // so a refused attempt is repeated a few times before giving up; null then.

@@ -22,10 +22,10 @@
 #include "app/session_driver.h"
 #include "app/target_geometry.h"
 #include "platform/linux/window_math.h"
-#include "platform/linux/calibration_window.h"
+#include "platform/x11/calibration_window.h"
 #include "platform/linux/outside_end.h"
-#include "platform/linux/x_errors.h"
-#include "platform/linux/x_util.h"
+#include "platform/x11/x_errors.h"
+#include "platform/x11/x_util.h"
 
 namespace {
 
