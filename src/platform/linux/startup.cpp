@@ -1,11 +1,10 @@
 #include "platform/linux/startup.h"
 
-#include <X11/Xlib.h>
-
 #include <cstdio>
 #include <cstring>
+#include <string>
 
-#include "platform/x11/x_util.h"
+#include "platform/linux/display_backend.h"
 #include "qavel_version.h"
 
 namespace {
@@ -41,17 +40,19 @@ bool AnswerInformationRequest(int argc, char** argv)
     return false;
 }
 
-bool DisplayReachable()
+bool OpenDisplayAtStart()
 {
-    if (Display* display = OpenDisplayRetrying()) {
-        XCloseDisplay(display);
-        return true;
+    std::string noWayland;
+    std::string noX11;
+    const DisplayBackend* display = ConnectWayland(&noWayland);
+    if (display == nullptr) {
+        display = ConnectX11(&noX11);
     }
-    const char* name = XDisplayName(nullptr);
-    if (name == nullptr || name[0] == '\0') {
-        std::fprintf(stderr, "qavel-calib: cannot open display (DISPLAY is not set)\n");
-    } else {
-        std::fprintf(stderr, "qavel-calib: cannot open display \"%s\"\n", name);
+    if (display == nullptr) {
+        std::fprintf(stderr, "qavel-calib: cannot open display (%s; %s)\n", noWayland.c_str(),
+                     noX11.c_str());
+        return false;
     }
-    return false;
+    ChooseDisplay(display);
+    return true;
 }
