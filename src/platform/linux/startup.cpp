@@ -15,6 +15,7 @@ constexpr const char* kUsage =
     "Calibrates a USB HID touch-screen controller of vendor 0596 (products 0003, 0100,\n"
     "0102, 0300 and 0400): shows targets full screen, takes a touch on each and stores\n"
     "the calibration in the controller. Esc stops. A message box tells the outcome.\n"
+    "It runs on Wayland where WAYLAND_DISPLAY names a compositor, else on X11 (DISPLAY).\n"
     "There are no other options and no configuration.\n"
     "\n"
     "  --help     print this text and exit\n"
