@@ -1,9 +1,15 @@
 #include "calibration/calibration_math.h"
 
+#include <cfloat>
 #include <cmath>
 #include <limits>
 
 #include "calibration/calibration_pages.h"
+
+// The grid correction is defined in double precision. Wider intermediates (x87 arithmetic, the
+// default of 32-bit x86 compilers) truncate some results to another integer, so that one
+// controller would be calibrated differently by the 32-bit and the 64-bit program.
+static_assert(FLT_EVAL_METHOD == 0, "build with SSE2 arithmetic on x86 (-msse2 -mfpmath=sse)");
 
 namespace {
 

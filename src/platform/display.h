@@ -49,9 +49,10 @@ bool LoadStringResource(std::uint32_t id, char* buffer, int bufferSize);
 enum class MessageIcon { Information, Error };
 
 // Formats text with the system's message formatter and shows a modal box with an OK button.
-// A null caption means the system's default caption ("Error"). False when formatting failed
-// (then nothing was shown). Returns once the user has dismissed the box, or, where the box's loop
-// is the backend's own, after handing an ending from outside to EndRunFromOutside.
+// A null caption means the system's default caption ("Error"). False when nothing could be
+// shown (formatting failed, the box was refused) or the box was lost before it was dismissed.
+// Returns once the user has dismissed the box, or, where the box's loop is the backend's own,
+// after handing an ending from outside to EndRunFromOutside.
 bool ShowMessageBox(const char* text, const char* caption, MessageIcon icon);
 
 // One line for whoever reads the program's diagnostics: standard error on Linux, the debugger's

@@ -112,6 +112,11 @@ TEST(CalibrationLimits, NegativeLowLimitsBecomeZero)
     CalibrationLimits l{};
     ASSERT_TRUE(ComputeCalibrationLimits(p.x, p.y, ZeroGrid(), &l));
     ExpectLimits(l, 0, 1890, 0, 1890, 0);
+
+    // And at -1, the first below zero.
+    const Points justBelow = WithDerivedThird(-1627, -1573, 915, 1285);
+    ASSERT_TRUE(ComputeCalibrationLimits(justBelow.x, justBelow.y, ZeroGrid(), &l));
+    ExpectLimits(l, 0, 1692, 0, 1903, 0);
 }
 
 TEST(CalibrationLimits, EveryRowOfTheOrientationTable)
@@ -147,6 +152,16 @@ TEST(CalibrationLimits, GridOffsetsMoveTheLimits)
     CalibrationLimits l{};
     ASSERT_TRUE(ComputeCalibrationLimits(p.x, p.y, FilledGrid(20.0, -6.0), &l));
     ExpectLimits(l, 62, 1997, 68, 1952, 0);
+
+    // The iteration starts from the edges extended by span x 511 / 3071, and under these offsets
+    // it stops elsewhere from a start one unit off, on either axis: dividing by 3072 instead
+    // gives xLow 119 or yHigh 2036 in the first case, by 3070 xLow 46 or yLow 108 in the second.
+    const Points first = WithDerivedThird(-1295, -1604, 1807, 1499);
+    ASSERT_TRUE(ComputeCalibrationLimits(first.x, first.y, FilledGrid(-2.0, -8.0), &l));
+    ExpectLimits(l, 118, 2046, 0, 2035, 0);
+    const Points second = WithDerivedThird(-1488, -1383, 1324, 1321);
+    ASSERT_TRUE(ComputeCalibrationLimits(second.x, second.y, FilledGrid(-2.0, -4.0), &l));
+    ExpectLimits(l, 47, 1919, 109, 1909, 0);
 }
 
 TEST(CalibrationLimits, AtMostAHundredPasses)
@@ -209,6 +224,34 @@ TEST(CorrectByGrid, InterpolatesOneNodeAndTruncatesTowardZero)
     CorrectByGrid(306, 306, grid, &x, &y);  // offsets 9.95 and -4.975 become 9 and -4
     EXPECT_EQ(x, 297);
     EXPECT_EQ(y, 310);
+}
+
+TEST(CorrectByGrid, InDoublePrecisionAndNoWider)
+{
+    // The dx offsets -84, -60, 140 and -240 at the corners G00, G10, G01 and G11 of cell (i, j).
+    const auto cornersOf = [](int i, int j) {
+        LinearizationGrid grid{};
+        grid.dx[j * 5 + i] = -84.0;
+        grid.dx[j * 5 + i + 1] = -60.0;
+        grid.dx[(j + 1) * 5 + i] = 140.0;
+        grid.dx[(j + 1) * 5 + i + 1] = -240.0;
+        return grid;
+    };
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    // Cell (0, 2) at u = 324, v = 160: exactly -95, in double precision too. With tx rounded to
+    // double and the rest in 80 bits it is -94.99999999999999858, which truncates to -94.
+    CorrectByGrid(102 + 324, 1023 + 160, cornersOf(0, 2), &x, &y);
+    EXPECT_EQ(x, 426 + 95);
+    // Cell (3, 3) on its last node along x, ty = 0.6: exactly -168, but -167.99999999999997 in
+    // double precision, which truncates to -167. Wholly in 80 bits it comes out as -168.
+    CorrectByGrid(1945, 1535 + 246, cornersOf(3, 3), &x, &y);
+    EXPECT_EQ(x, 1945 + 167);
+    EXPECT_EQ(y, 1535 + 246);
+    // The same on the node between cells 2 and 3, which belongs to cell 2 (tx = 1); from cell 3
+    // (tx = 0) the offset would come out as -168.00000000000003.
+    CorrectByGrid(1535, 1535 + 246, cornersOf(2, 3), &x, &y);
+    EXPECT_EQ(x, 1535 + 167);
 }
 
 TEST(CorrectByGrid, OuterCellsExtrapolate)

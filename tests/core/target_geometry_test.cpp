@@ -80,6 +80,12 @@ TEST(TargetGeometry, AbsurdPositionsDoNotOverflow)
     TargetGeometry g{};
     EXPECT_FALSE(ComputeTargetGeometry(1024, 768, 1.0e30f, 0.5f, &g));
     EXPECT_FALSE(ComputeTargetGeometry(1024, 768, 0.5f, -1.0e30f, &g));
+
+    // The limit itself, on a client area of that height with y = 1/32: a box reaching down to
+    // 999999999 is drawn, one reaching to 10^9 is not.
+    ASSERT_TRUE(ComputeTargetGeometry(1024, 999999999, 0.5f, 0.03125f, &g));
+    EXPECT_EQ(g.bottom, 999999999);
+    EXPECT_FALSE(ComputeTargetGeometry(1024, 1000000000, 0.5f, 0.03125f, &g));
 }
 
 }  // namespace

@@ -107,8 +107,9 @@ TEST_F(RawCapture, DivisionTruncatesTowardZero)
 
 TEST_F(RawCapture, SpreadOfSixtyPassesAndSixtyOneFails)
 {
-    // Near the top of the range the upper sample is clamped to 2047: spreads 60 and 61.
-    Start("touch 2017 0 samples=40 jitter=30\ntouch 2017 0 samples=40 jitter=31\n");
+    // Near the top of the range the upper sample is clamped to 2047: spreads 60 and 61, on both
+    // axes alike.
+    Start("touch 2017 2017 samples=40 jitter=30\ntouch 2017 2017 samples=40 jitter=31\n");
     EXPECT_NE(CaptureRawTouch(session), 0);
     EXPECT_EQ(CaptureRawTouch(session), 0);
     EXPECT_EQ(session->pointCount, 1) << "a rejected touch stores nothing";
@@ -216,17 +217,21 @@ TEST_F(StatusWait, UnexpectedProgressFailsAtOnce)
     EXPECT_NE(WaitControllerStatus(session, 1), 0);
     EXPECT_NE(WaitControllerStatus(session, 2), 0);
     EXPECT_EQ(WaitControllerStatus(session, 1), 0) << "progress 3 while target 1 is awaited";
+    // There is no target 3 to wait for: progress 3 does not keep it polling.
+    const std::uint64_t third = VirtualNowMs();
     EXPECT_EQ(WaitControllerStatus(session, 3), 0);
+    EXPECT_EQ(VirtualNowMs() - third, 100u);
 }
 
 TEST_F(StatusWait, TimeOutAndAbort)
 {
     Start("device 0596:0400\n");
     ASSERT_TRUE(SendStartCommand(session));
-    const std::uint64_t start = VirtualNowMs();
+    // More than 20 whole seconds: the first poll 21 calendar seconds on gives up, none before.
+    const std::uint64_t timedOut = (VirtualNowMs() / 1000 + 21) * 1000;
     EXPECT_EQ(WaitControllerStatus(session, 1), 0);
-    EXPECT_GE(VirtualNowMs() - start, 20000u);
-    EXPECT_LT(VirtualNowMs() - start, 22100u);
+    EXPECT_GE(VirtualNowMs(), timedOut);
+    EXPECT_LT(VirtualNowMs(), timedOut + 200);
 
     VirtualClockSchedule(VirtualNowMs() + 700, [] { abortRequested.store(1); });
     const std::uint64_t second = VirtualNowMs();

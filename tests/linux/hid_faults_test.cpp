@@ -11,9 +11,12 @@
 #include <linux/hidraw.h>
 #include <stdarg.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -24,7 +27,8 @@ struct Faults {
     int writeOpenErrno = 0;       // opening a node for writing fails with it
     int interruptions = 0;        // ioctls still to fail with EINTR
     unsigned long failAfter = 0;  // answered by the library, then failed (ENODEV)
-    const std::vector<std::uint8_t>* descriptor = nullptr;  // replaces the device's own
+    // Replaces the device's own, in the ioctls and in sysfs, as the kernel hands it out.
+    const std::vector<std::uint8_t>* descriptor = nullptr;
     int ioctls = 0;
     int ioctlLimit = 0;  // when set, every ioctl beyond it fails: an endless retry cannot hang
 };
@@ -45,6 +49,17 @@ extern "C" int open(const char* path, int flags, ...)
         (flags & O_ACCMODE) != O_RDONLY) {
         errno = faults.writeOpenErrno;
         return -1;
+    }
+    const std::vector<std::uint8_t>* d = faults.descriptor;
+    if (d != nullptr && std::strncmp(path, "/sys/dev/char/", 14) == 0 &&
+        std::strstr(path, "/device/report_descriptor") != nullptr) {
+        const int fd = memfd_create("report_descriptor", MFD_CLOEXEC);
+        if (fd >= 0 && (write(fd, d->data(), d->size()) != static_cast<ssize_t>(d->size()) ||
+                        lseek(fd, 0, SEEK_SET) != 0)) {
+            close(fd);
+            return -1;
+        }
+        return fd;
     }
     return next(path, flags, mode);
 }
@@ -72,7 +87,12 @@ extern "C" int ioctl(int fd, unsigned long request, ...)
         return 0;
     }
     if (d != nullptr && request == HIDIOCGRDESC) {
-        std::memcpy(static_cast<hidraw_report_descriptor*>(argument)->value, d->data(), d->size());
+        auto* read = static_cast<hidraw_report_descriptor*>(argument);
+        if (read->size > HID_MAX_DESCRIPTOR_SIZE - 1) {
+            errno = EINVAL;
+            return -1;
+        }
+        std::memcpy(read->value, d->data(), std::min<std::size_t>(read->size, d->size()));
         return 0;
     }
     const int result = next(fd, request, argument);
@@ -118,6 +138,16 @@ TEST_F(HidFaults, WhatTheDescriptorReadSaysDecidesQualifying)
                                                 0x05, 0x75, 0x08, 0x95, 0x01, 0xB1, 0x02, 0xC0};
     faults.descriptor = &oneValue;
     EXPECT_TRUE(HidDeclaresFeatureValues(device));
+
+    // The same value grown to the kernel's largest descriptor (4096 bytes, which only sysfs hands
+    // out whole), one byte short of it (the ioctl's largest), and one byte beyond it.
+    for (const std::size_t size : {4095, 4096, 4097}) {
+        std::vector<std::uint8_t> grown(oneValue.begin(), oneValue.begin() + 7);
+        grown.insert(grown.end(), size - oneValue.size(), 0x04);  // Usage Page () items
+        grown.insert(grown.end(), oneValue.begin() + 7, oneValue.end());
+        faults.descriptor = &grown;
+        EXPECT_EQ(size <= 4096, HidDeclaresFeatureValues(device)) << size << " bytes";
+    }
     HidClose(device);
 }
 

@@ -29,24 +29,31 @@ declare -A QAVEL_GROUP_PACKAGES=(
 # QAVEL_INSTALL_REPORT: what could not be installed, and why, for the tests that need it.
 . "$(dirname "${BASH_SOURCE[0]}")/require.sh"
 
-# Empty when this machine runs 32-bit x86 programs, else why not (one line). Runs a program of
-# three instructions that exits with status 7 through the i386 system call gate: that is what
-# every 32-bit Wine program needs, and some kernels refuse it although they report IA32 emulation.
+# Empty when this machine runs 32-bit x86 programs, else why not (one line). Runs a static i386
+# program of three instructions that exits with status 7 through the i386 system call gate: that
+# is what every 32-bit Wine program needs, and some kernels refuse it although they report IA32
+# emulation. Its 96 bytes are written here, so the probe needs no toolchain; it is run from the
+# project's build folder, as /tmp may be mounted noexec.
 qavel_i386_probe() {
     if [ "${QAVEL_I386:-}" = no ]; then
         echo "QAVEL_I386=no says this machine does not run 32-bit x86 programs"
         return
     fi
-    local dir status=0 out
-    dir=$(mktemp -d)
-    printf '.globl _start\n_start:\n movl $1, %%eax\n movl $7, %%ebx\n int $0x80\n' >"$dir/probe.s"
-    if ! as --32 "$dir/probe.s" -o "$dir/probe.o" 2>"$dir/err" || ! ld -m elf_i386 "$dir/probe.o" -o "$dir/probe" 2>>"$dir/err"; then
-        echo "could not build the 32-bit x86 probe: $(head -n1 "$dir/err")"
-        rm -rf "$dir"
-        return
-    fi
-    out=$("$dir/probe" 2>&1) || status=$?
-    rm -rf "$dir"
+    local probe status=0 out
+    mkdir -p build
+    probe=$(mktemp build/i386-probe.XXXXXX)
+    printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00' >"$probe"
+    # ELF header: executable, 80386, entry 0x08048054, one program header at 52.
+    printf '\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00' >>"$probe"
+    printf '\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00' >>"$probe"
+    # One loadable segment: the whole file at 0x08048000, readable and executable.
+    printf '\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08' >>"$probe"
+    printf '\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00' >>"$probe"
+    # mov $1, %eax; mov $7, %ebx; int $0x80
+    printf '\xb8\x01\x00\x00\x00\xbb\x07\x00\x00\x00\xcd\x80' >>"$probe"
+    chmod 755 "$probe"
+    out=$("$probe" 2>&1) || status=$?
+    rm -f "$probe"
     [ "$status" = 7 ] && return
     echo "this machine does not run 32-bit x86 programs (a tiny i386 program ended with status $status${out:+: ${out##*: }})"
 }

@@ -6,14 +6,15 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <csignal>
 
 namespace {
 
 constexpr int kEndingSignals[] = {SIGTERM, SIGHUP, SIGINT};
 
 int wakePipe[2] = {-1, -1};
-volatile std::sig_atomic_t caughtSignal = 0;
+// Written by a handler on whichever thread takes the signal, read by the main thread.
+std::atomic<int> caughtSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "used inside a signal handler");
 std::atomic<bool> displayLost{false};
 
 // Async-signal-safe: a full pipe is awake already.
@@ -29,7 +30,7 @@ void Wake()
 void OnEndingSignal(int signal)
 {
     const int savedErrno = errno;
-    caughtSignal = signal;
+    caughtSignal.store(signal);
     Wake();
     errno = savedErrno;
 }
@@ -65,7 +66,7 @@ int OutsideEndFd()
 
 bool OutsideEndRequested()
 {
-    return caughtSignal != 0 || displayLost.load();
+    return caughtSignal.load() != 0 || displayLost.load();
 }
 
 void NoteDisplayLost()
@@ -82,7 +83,7 @@ bool DisplayLost()
 
 void EndAsSignalled()
 {
-    const int signal = caughtSignal;
+    const int signal = caughtSignal.load();
     if (signal == 0) {
         return;
     }

@@ -71,6 +71,7 @@ bool ShowMessageBox(const std::string& text, const char* caption, MessageIcon ic
     if (display == nullptr) {
         return false;
     }
+    KeepBreakLocal(display);
     const std::string title = caption != nullptr ? caption : "Error";
     MessageBoxView view{LayOutMessageBox(text, icon), 0, 0, false};
     view.width = view.face.width;
@@ -86,7 +87,7 @@ bool ShowMessageBox(const std::string& text, const char* caption, MessageIcon ic
         CreateCentredFaceWindow(display, view.width, view.height, attributes, CWEventMask, &x, &y);
     if (window == 0) {
         EndXErrorTrap(display);
-        XCloseDisplay(display);
+        CloseConnection(display);
         return false;
     }
     XStoreName(display, window, title.c_str());
@@ -106,7 +107,7 @@ bool ShowMessageBox(const std::string& text, const char* caption, MessageIcon ic
         BeginXErrorTrap(display);
         XDestroyWindow(display, window);
         EndXErrorTrap(display);
-        XCloseDisplay(display);
+        CloseConnection(display);
         return false;
     }
     if (WaitForWindowEvent(display, window, MapNotify, 5000)) {
@@ -114,14 +115,20 @@ bool ShowMessageBox(const std::string& text, const char* caption, MessageIcon ic
     }
 
     bool done = false;
+    bool shown = true;
     while (!done) {
         if (OutsideEndRequested()) {
             EndRunFromOutside();
             break;
         }
+        // Its client killed: nobody can dismiss the box any more, as if it had not been shown.
+        if (ConnectionBroken(display)) {
+            shown = false;
+            break;
+        }
         if (XPending(display) == 0) {
             pollfd descriptor{OutsideEndFd(), POLLIN, 0};
-            if (!DisplayLost()) {
+            if (!ConnectionBroken(display)) {
                 PollWith(ConnectionNumber(display), &descriptor, 1);
             }
             continue;
@@ -166,10 +173,12 @@ bool ShowMessageBox(const std::string& text, const char* caption, MessageIcon ic
     if (DisplayLost()) {
         return true;
     }
-    NoteWindowGone(window);
-    XDestroyWindow(display, window);
-    XCloseDisplay(display);
-    return true;
+    if (shown) {
+        NoteWindowGone(window);
+        XDestroyWindow(display, window);
+    }
+    CloseConnection(display);
+    return shown;
 }
 
 }  // namespace x11

@@ -36,6 +36,8 @@ void ShowNotice(const char* caption, const char* text)
     if (display == nullptr) {
         return;
     }
+    // Killing the notice's client must not end the run: the save goes on without it.
+    KeepBreakLocal(display);
     const NoticeFace face = LayOutNotice(caption, text);
     std::int32_t x = 0;
     std::int32_t y = 0;
@@ -49,7 +51,7 @@ void ShowNotice(const char* caption, const char* text)
         display, face.width, face.height, attributes,
         CWOverrideRedirect | CWBackingStore | CWSaveUnder | CWEventMask, &x, &y);
     if (window == 0) {
-        XCloseDisplay(display);
+        CloseConnection(display);
         return;
     }
     XMapRaised(display, window);
@@ -73,20 +75,24 @@ void CloseNotice()
         return;
     }
     Display* display = noticeWindow.display;
+    const Window window = noticeWindow.window;
+    noticeWindow = Notice{};
     if (DisplayLost()) {
-        noticeWindow = Notice{};
+        ForgetConnection(display);
         return;
     }
-    NoteWindowGone(noticeWindow.window);
-    XDestroyWindow(display, noticeWindow.window);
-    // The calibration window had the keys before the notice took them.
-    const unsigned long calibration = CalibrationWindowId();
-    if (calibration != 0) {
-        XSetInputFocus(display, calibration, RevertToPointerRoot, CurrentTime);
+    // A notice whose connection broke is gone already, window and all.
+    if (!ConnectionBroken(display)) {
+        NoteWindowGone(window);
+        XDestroyWindow(display, window);
+        // The calibration window had the keys before the notice took them.
+        const unsigned long calibration = CalibrationWindowId();
+        if (calibration != 0) {
+            XSetInputFocus(display, calibration, RevertToPointerRoot, CurrentTime);
+        }
+        XSync(display, False);
     }
-    XSync(display, False);
-    XCloseDisplay(display);
-    noticeWindow = Notice{};
+    CloseConnection(display);
 }
 
 }  // namespace x11

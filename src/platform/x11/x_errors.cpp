@@ -15,10 +15,16 @@ struct Trap {
     int error;
 };
 
+struct OwnConnection {
+    Display* display;
+    bool broken;
+};
+
 std::mutex errorLock;
 std::vector<Trap> traps;
 std::vector<Window> goneWindows;
 constexpr std::size_t kGoneKept = 64;
+std::vector<OwnConnection> ownConnections;
 
 enum class Verdict { Trapped, Expected, Unexpected };
 
@@ -55,12 +61,35 @@ int HandleXError(Display* display, XErrorEvent* event)
     return 0;
 }
 
+// Whether display is a connection of its own; marks its break.
+bool BreakIsLocal(Display* display, bool* first)
+{
+    std::lock_guard<std::mutex> guard(errorLock);
+    for (OwnConnection& own : ownConnections) {
+        if (own.display == display) {
+            *first = !own.broken;
+            own.broken = true;
+            return true;
+        }
+    }
+    return false;
+}
+
 // Xlib calls both when a connection breaks, the first for every connection, and by default
 // each ends the process. Returning from both makes the Xlib call return instead. The thread that
 // met the break keeps that connection's lock for good, so no connection is shared between
-// threads, and after the loss no thread uses X again.
-int HandleBrokenConnection(Display*)
+// threads, and after the loss no thread uses X again. Of a connection of its own, only its
+// user calls Xlib again: everything but closing it then returns at once.
+int HandleBrokenConnection(Display* display)
 {
+    bool first = false;
+    if (BreakIsLocal(display, &first)) {
+        if (first) {
+            std::fprintf(stderr,
+                         "qavel-calib: the notice or the message box lost its X connection\n");
+        }
+        return 0;
+    }
     if (!DisplayLost()) {
         std::fprintf(stderr, "qavel-calib: the X display is gone; ending the run\n");
     }
@@ -81,6 +110,35 @@ void InstallXErrorHandler()
 void KeepRunningWhenBroken(Display* display)
 {
     XSetIOErrorExitHandler(display, AfterBrokenConnection, nullptr);
+}
+
+void KeepBreakLocal(Display* display)
+{
+    std::lock_guard<std::mutex> guard(errorLock);
+    ownConnections.push_back({display, false});
+}
+
+bool ConnectionBroken(Display* display)
+{
+    if (DisplayLost()) {
+        return true;
+    }
+    std::lock_guard<std::mutex> guard(errorLock);
+    for (const OwnConnection& own : ownConnections) {
+        if (own.display == display) {
+            return own.broken;
+        }
+    }
+    return false;
+}
+
+void ForgetConnection(Display* display)
+{
+    std::lock_guard<std::mutex> guard(errorLock);
+    ownConnections.erase(
+        std::remove_if(ownConnections.begin(), ownConnections.end(),
+                       [display](const OwnConnection& own) { return own.display == display; }),
+        ownConnections.end());
 }
 
 void NoteWindowGone(Window window)

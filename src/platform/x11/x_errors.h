@@ -4,7 +4,8 @@
 // window known to be gone is expected and dropped; any other is reported on standard error, and
 // the run goes on (ending the process would leave the controller in calibration). For the same
 // reason a connection that breaks (the server is gone) does not end the process as Xlib would:
-// the loss is noted (outside_end.h) and the run ends as an abort does.
+// the loss is noted (outside_end.h) and the run ends as an abort does. The notice and the message
+// box have connections of their own, which a client killer can break alone: that ends only them.
 
 #include <X11/Xlib.h>
 
@@ -13,6 +14,16 @@ void InstallXErrorHandler();
 
 // Keeps Xlib from ending the process when display's connection breaks; for every connection.
 void KeepRunningWhenBroken(Display* display);
+
+// Makes display, just opened, a connection of its own: its break ends only what it shows, and the
+// display is not taken for gone.
+void KeepBreakLocal(Display* display);
+
+// True once display may no longer be used: its own connection broke, or the display is gone.
+bool ConnectionBroken(Display* display);
+
+// Before a connection given to KeepBreakLocal is closed (also after its break, by its one user).
+void ForgetConnection(Display* display);
 
 // Records that window has been destroyed, so that late errors about it are dropped.
 void NoteWindowGone(Window window);

@@ -10,7 +10,6 @@
 #include <cstdlib>
 
 #include "platform/linux/display_backend.h"
-#include "platform/linux/outside_end.h"
 #include "platform/linux/window_math.h"
 #include "platform/paint/dialog_text.h"
 #include "platform/x11/x_errors.h"
@@ -73,7 +72,7 @@ bool WaitForWindowEvent(Display* display, Window window, int eventType, int time
             return true;
         }
         const std::int64_t left = deadline - MonotonicMs();
-        if (left <= 0 || DisplayLost()) {
+        if (left <= 0 || ConnectionBroken(display)) {
             return false;
         }
         pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
@@ -154,4 +153,10 @@ Window CreateCentredFaceWindow(Display* display, int width, int height,
         SetProgramIdentity(display, window);
     }
     return window;
+}
+
+void CloseConnection(Display* display)
+{
+    ForgetConnection(display);
+    XCloseDisplay(display);
 }

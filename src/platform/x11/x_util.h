@@ -38,3 +38,6 @@ void EndWindowPaint(Display* display, Window window, cairo_t* cr);
 Window CreateCentredFaceWindow(Display* display, int width, int height,
                                XSetWindowAttributes attributes, unsigned long valueMask,
                                std::int32_t* x, std::int32_t* y);
+
+// Closes the connection, also one of its own (KeepBreakLocal) that broke.
+void CloseConnection(Display* display);

@@ -8,6 +8,9 @@
 #   away ("display-lost"). The run ends as Esc ends it, the controller is closed, no message is
 #   shown (the program ends by itself, and a box would wait for someone to dismiss it), and the
 #   process ends by the signal (status 128 + its number), or with 0 when the display went.
+# - Not at all ("notice-killed"): a client killer takes only the 0x0300 notice while the controller
+#   saves; the run ends with its outcome message, as without the kill. Taken the same way, the
+#   message box ("box-killed") ends as one that could not be shown: the program ends with 0.
 # usage: abort.sh PROGRAM PRELOAD PROBE HOW [MODEL [WHEN]]
 #        abort.sh PROGRAM PRELOAD PROBE escape|close [TARGET]
 set -euo pipefail
@@ -41,6 +44,22 @@ touch -1536 -1536"
     fi
     expect_message "Calibration" "Calibration terminated by user." information space
     expect_exit_zero
+    echo PASS
+    exit 0
+    ;;
+notice-killed | box-killed)
+    if [ "$how" = notice-killed ]; then
+        start_0300_until_notice
+        xkill -id "$("$PROBE" find "$NOTICE")" >/dev/null || fail "xkill found no notice to kill"
+        thaw
+        expect_message "Calibration" "Calibration completed successfully." information Return
+    else
+        start_program "device 0596:0101"
+        wait_for "the message box" window Error _QAVEL_MESSAGE_TEXT
+        xkill -id "$("$PROBE" find Error _QAVEL_MESSAGE_TEXT)" >/dev/null || fail "no box to kill"
+    fi
+    expect_exit_zero
+    grep -q "lost its X connection" "$WORK/program.log" || fail "the kill went unnoticed"
     echo PASS
     exit 0
     ;;

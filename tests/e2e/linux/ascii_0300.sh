@@ -4,39 +4,29 @@
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
-start_program "device 0596:0300
-ascii-start
-ascii-touch
-ascii-touch
-ascii-touch"
-
-notice="HID CALIBRATION WARNING"
+start_0300_until_notice
+shot=$(screenshot notice)
 if on_wayland; then
-    # Found by its colours: the caption bar's navy and the grey frame below it.
-    wait_for "the notice" colour 000080
-    freeze
-    shot=$(screenshot notice)
     thaw
+    # Found by its colours: the caption bar's navy and the grey frame below it.
     box() { convert "$shot" -fill black +opaque "#$1" -fill white -opaque "#$1" -trim -format '%X %Y %w %h' info: | tr -d +; }
     read -r x y w _ <<<"$(box 000080)"
     read -r _ frame_y _ frame_h <<<"$(box 808080)"
     h=$((frame_y + frame_h - y))
     # The calibration window is still there around the notice, and no one names the window on
     # top: what is seen is the notice in front of it.
-    top=$notice
+    top=$NOTICE
     calibration_up=0
     [ "$(shot_pixel "$shot" 2 2)" = "$WHITE" ] && calibration_up=1
-    text=$(convert "$shot" -crop "${w}x$h+$x+$y" +repage "$WORK/notice-only.png" && screen_text "$WORK/notice-only.png")
+    convert "$shot" -crop "${w}x$h+$x+$y" +repage "$WORK/notice-only.png"
+    text=$(screen_text "$WORK/notice-only.png")
     [[ "$text" == *"$(one_line <<<"Saving data - please do not touch the screen")"* ]] ||
         fail "the notice reads \"$text\""
     # A compositor centres the notice on the window with rounding of its own.
     slack=1
 else
-    wait_for "the notice" window "$notice"
-    freeze
-    id=$("$PROBE" find "$notice")
+    id=$("$PROBE" find "$NOTICE")
     read -r x y w h <<<"$("$PROBE" geometry "$id")"
-    shot=$(screenshot notice)
     top=$("$PROBE" top-at $((x + w / 2)) $((y + h / 2)))
     calibration_up=0
     window_exists "Calibration" && calibration_up=1
@@ -48,7 +38,7 @@ fi
 dx=$((x - (1024 - w) / 2))
 dy=$((y - (768 - h) / 2))
 [ ${dx#-} -le $slack ] && [ ${dy#-} -le $slack ] || fail "notice at $x,$y size ${w}x$h is not centred"
-[ "$top" = "$notice" ] || fail "the window on top at the notice's centre is \"$top\""
+[ "$top" = "$NOTICE" ] || fail "the window on top at the notice's centre is \"$top\""
 [ "$w" -ge 200 ] && [ "$h" -ge 50 ] || fail "notice of ${w}x$h is too small to read"
 
 # The caption bar is dark with light text; the text area below it is light with dark text.
@@ -65,7 +55,7 @@ expect_message "Calibration" "Calibration completed successfully." information R
 if on_wayland; then
     has_colour "$WORK/message.png" 000080 && fail "the notice outlived the run"
 else
-    window_exists "$notice" && fail "the notice outlived the run"
+    window_exists "$NOTICE" && fail "the notice outlived the run"
 fi
 expect_exit_zero
 echo PASS

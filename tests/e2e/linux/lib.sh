@@ -49,15 +49,35 @@ on_wayland() {
     [ "$SCREEN_KIND" != xvfb ]
 }
 
-# Starts the program on a scenario given as text, on the test's display and no other.
-start_program() {
+# Starts the program on a scenario given as text, on the test's display and no other; its
+# standard error goes to program.log, or to descriptor FD when given.
+start_program() {  # SCENARIO [FD]
     printf '%s\n' "$1" >"$WORK/scenario.txt"
     local other=WAYLAND_DISPLAY
     on_wayland && other=DISPLAY
-    # With SIGINT as a terminal leaves it: a script's background job starts with it ignored.
+    # With SIGINT and SIGPIPE as a desktop leaves them: a script's background job starts with
+    # SIGINT ignored, and whatever runs the tests may ignore SIGPIPE.
     QAVEL_SIM=$WORK/scenario.txt QAVEL_SIM_LOG=$TRANSCRIPT LD_PRELOAD=$PRELOAD \
-        env -u "$other" --default-signal=INT "$PROGRAM" >"$WORK/program.log" 2>&1 &
+        env -u "$other" --default-signal=INT,PIPE "$PROGRAM" >"$WORK/program.log" 2>&"${2:-1}" &
     PROGRAM_PID=$!
+}
+
+NOTICE="HID CALIBRATION WARNING"
+
+# A whole model 0x0300 run, stopped (SIGSTOP) as soon as its notice is up (on Wayland: its
+# caption bar's navy is on screen); thaw goes on.
+start_0300_until_notice() {
+    start_program "device 0596:0300
+ascii-start
+ascii-touch
+ascii-touch
+ascii-touch"
+    if on_wayland; then
+        wait_for "the notice" colour 000080
+    else
+        wait_for "the notice" window "$NOTICE"
+    fi
+    freeze
 }
 
 press_keys() {  # KEY... (X keysym names)

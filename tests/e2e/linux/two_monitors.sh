@@ -69,16 +69,9 @@ expect_message "Calibration" "Calibration completed successfully." information R
 expect_exit_zero
 
 # Model 0x0300 shows the notice while it saves.
-start_program "device 0596:0300
-ascii-start
-ascii-touch
-ascii-touch
-ascii-touch"
-notice="HID CALIBRATION WARNING"
-wait_for "the notice" window "$notice"
-freeze
-expect_centred "$notice"
-expect_identity "$("$PROBE" find "$notice")" "notice"
+start_0300_until_notice
+expect_centred "$NOTICE"
+expect_identity "$("$PROBE" find "$NOTICE")" "notice"
 thaw
 expect_message "Calibration" "Calibration completed successfully." information Return
 expect_exit_zero

@@ -15,6 +15,14 @@ RAW_0102='device 0596:0102
 touch -1536 -1536 rest=25
 touch 1536 1536 rest=25'
 
+# A grid whose correction, in 80-bit arithmetic instead of double precision, truncates to another
+# integer on the way: the former 32-bit program stored 00 29 07 fe 02 6b 07 f4 here. The dy offsets
+# of cell (3, 3) are -84, -60, 140 and -240.
+RAW_0102_GRID='device 0596:0102
+touch -1454 -453 rest=25
+touch 1368 1644 rest=25
+linearization 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 33 -42 -41 -30 0 0 0 0 0 0 -123 70 -124 -120'
+
 # A scripted raw run that waits at target 2 for a touch that never comes.
 RAW_WAITING='device 0596:0102
 touch -1536 -1536 rest=3'
@@ -45,10 +53,12 @@ case_broken_scenario() {
     grep -q "$CASE_DIR/scenario.txt:2:" "$CASE_DIR/program.err" || fail "stderr names no file and line"
 }
 
+# case_raw_0102 SCENARIO LIMITS: the whole run, its targets in order and the one calibration page
+# it stores, with LIMITS in report bytes 8 to 15 and every byte it does not own kept.
 case_raw_0102() {
     record_states "$CASE_DIR/states" &
     local recorder=$!
-    start_program "$RAW_0102
+    start_program "$1
 calibration-page 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 07 5a 5a 5a 5a 5a"
     expect_message "Calibration" "Calibration completed successfully." "information"
     touch "$CASE_DIR/states.stop"
@@ -64,7 +74,7 @@ calibration-page 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 07 
     log "calibration page written: $writes"
     expect_no_refusals
     local bytes=($writes)
-    expect_equal "limits (report bytes 8 to 15)" "${bytes[*]:8:8}" "00 01 07 fe 00 01 07 fe"
+    expect_equal "limits (report bytes 8 to 15)" "${bytes[*]:8:8}" "$2"
     expect_equal "orientation (report byte 28)" "${bytes[28]}" "00"
     expect_equal "kept byte 29" "${bytes[29]}" "5a"
     dismiss
@@ -243,7 +253,8 @@ case "$CASE" in
     prefix) case_prefix ;;
     no-controller) case_no_controller ;;
     broken-scenario) case_broken_scenario ;;
-    raw-0102) case_raw_0102 ;;
+    raw-0102) case_raw_0102 "$RAW_0102" "00 01 07 fe 00 01 07 fe" ;;
+    raw-0102-grid) case_raw_0102 "$RAW_0102_GRID" "00 29 07 fe 02 6a 07 f6" ;;
     raw-0100) case_raw_0100 ;;
     status-0003) case_status_0003 ;;
     status-0400) case_status_0400 ;;
