@@ -3,7 +3,7 @@
 #include <xkbcommon/xkbcommon-keysyms.h>
 
 #include <algorithm>
-#include <cmath>
+#include <numbers>
 
 #include "platform/linux/window_math.h"
 #include "platform/paint/dialog_text.h"
@@ -34,7 +34,7 @@ void DrawIcon(cairo_t* cr, MessageIcon icon)
     const bool error = icon == MessageIcon::Error;
     const double c = kMargin + kIconSize / 2.0;
     SetSourceRgb(cr, error ? kErrorRgb : kInformationRgb);
-    cairo_arc(cr, c, c, kIconSize / 2.0, 0, 2 * M_PI);
+    cairo_arc(cr, c, c, kIconSize / 2.0, 0, 2 * std::numbers::pi);
     cairo_fill(cr);
     SetSourceRgb(cr, kWhiteRgb);
     if (error) {
@@ -46,7 +46,7 @@ void DrawIcon(cairo_t* cr, MessageIcon icon)
         cairo_line_to(cr, c + 7, c - 7);
         cairo_stroke(cr);
     } else {
-        cairo_arc(cr, c, kMargin + 8, 3, 0, 2 * M_PI);
+        cairo_arc(cr, c, kMargin + 8, 3, 0, 2 * std::numbers::pi);
         cairo_fill(cr);
         cairo_rectangle(cr, c - 3, kMargin + 13, 6, 13);
         cairo_fill(cr);

@@ -1,6 +1,7 @@
 #include "platform/paint/target_frame.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "app/target_geometry.h"
 #include "platform/linux/window_math.h"
@@ -24,7 +25,7 @@ void InscribedEllipse(cairo_t* cr, int left, int top, int right, int bottom)
     cairo_save(cr);
     cairo_translate(cr, (left + right) / 2.0, (top + bottom) / 2.0);
     cairo_scale(cr, rx, ry);
-    cairo_arc(cr, 0, 0, 1, 0, 2 * M_PI);
+    cairo_arc(cr, 0, 0, 1, 0, 2 * std::numbers::pi);
     cairo_restore(cr);
 }
 

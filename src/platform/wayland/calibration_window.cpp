@@ -57,10 +57,14 @@ void SurfaceConfigure(void* data, xdg_surface* surface, std::uint32_t serial)
     xdg_surface_ack_configure(surface, serial);
     int width = w->pendingWidth;
     int height = w->pendingHeight;
-    // A compositor that leaves the size to the client: the size of an output.
+    // A compositor that leaves the size to the client: the size so far, else an output's.
+    if (width <= 0 || height <= 0) {
+        width = w->width;
+        height = w->height;
+    }
     if ((width <= 0 || height <= 0) && !SomeOutputSize(&width, &height)) {
-        width = w->width > 0 ? w->width : 1024;
-        height = w->height > 0 ? w->height : 768;
+        width = 1024;
+        height = 768;
     }
     w->width = width;
     w->height = height;

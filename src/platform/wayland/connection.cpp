@@ -82,24 +82,15 @@ bool Routed(wl_surface* surface)
     return routed != nullptr && surface != nullptr && surface == routed->surface;
 }
 
-int HighestScale()
-{
-    int scale = 1;
-    for (const auto& output : outputs) {
-        scale = std::max(scale, output->scale);
-    }
-    return scale;
-}
-
-// The theme's arrow, for the message box; none where no cursor theme is installed.
+// The theme's arrow, for the message box; none where no cursor theme is installed. At scale 1:
+// a theme's image need not divide by an output's scale, which a buffer at that scale must.
 void ShowArrow(wl_pointer* pointer, std::uint32_t serial)
 {
     if (!arrowTried) {
         arrowTried = true;
         const char* sizeText = std::getenv("XCURSOR_SIZE");
         const int size = sizeText != nullptr && std::atoi(sizeText) > 0 ? std::atoi(sizeText) : 24;
-        const int scale = HighestScale();
-        cursorTheme = wl_cursor_theme_load(std::getenv("XCURSOR_THEME"), size * scale, globals.shm);
+        cursorTheme = wl_cursor_theme_load(std::getenv("XCURSOR_THEME"), size, globals.shm);
         wl_cursor* cursor = nullptr;
         if (cursorTheme != nullptr) {
             cursor = wl_cursor_theme_get_cursor(cursorTheme, "left_ptr");
@@ -112,12 +103,11 @@ void ShowArrow(wl_pointer* pointer, std::uint32_t serial)
                                 : nullptr;
         if (buffer != nullptr) {
             arrow = wl_compositor_create_surface(globals.compositor);
-            wl_surface_set_buffer_scale(arrow, scale);
             wl_surface_attach(arrow, buffer, 0, 0);
             wl_surface_damage(arrow, 0, 0, INT32_MAX, INT32_MAX);
             wl_surface_commit(arrow);
-            arrowHotX = static_cast<int>(cursor->images[0]->hotspot_x) / scale;
-            arrowHotY = static_cast<int>(cursor->images[0]->hotspot_y) / scale;
+            arrowHotX = static_cast<int>(cursor->images[0]->hotspot_x);
+            arrowHotY = static_cast<int>(cursor->images[0]->hotspot_y);
         }
     }
     if (arrow != nullptr) {

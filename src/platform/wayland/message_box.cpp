@@ -132,7 +132,9 @@ bool ShowMessageBox(const std::string& text, const char* caption, MessageIcon ic
     RouteInput(&input);
     // A box the compositor never shows could never be dismissed.
     if (!DispatchUntil(nullptr, &box.configured, kConfigureWaitMs) || !box.configured) {
-        if (!DisplayLost()) {
+        if (DisplayLost()) {
+            RouteInput(nullptr);
+        } else {
             Destroy(&box);
         }
         return false;
@@ -155,7 +157,9 @@ bool ShowMessageBox(const std::string& text, const char* caption, MessageIcon ic
             SleepOnDisplay(&descriptor, 1);
         }
     }
-    if (!DisplayLost()) {
+    if (DisplayLost()) {
+        RouteInput(nullptr);
+    } else {
         Destroy(&box);
     }
     return true;
