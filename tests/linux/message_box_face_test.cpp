@@ -49,9 +49,9 @@ TEST(MessageBoxFace, ContentAndOkStayCentredInTheSizeGiven)
 
 TEST(MessageBoxFace, OnlyAPressAndReleaseBothOnOkDismiss)
 {
-    MessageBoxView view{LayOutMessageBox("Calibration completed successfully.",
-                                         MessageIcon::Information),
-                        800, 600, false};
+    MessageBoxView view{
+        LayOutMessageBox("Calibration completed successfully.", MessageIcon::Information), 800, 600,
+        false};
     int x = 0;
     int y = 0;
     int width = 0;
