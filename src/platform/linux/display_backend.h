@@ -2,7 +2,7 @@
 // What a display (X11, Wayland) gives the rest of the Linux layer. Each display's folder fills one
 // of these; the one chosen at start serves the whole run, and the functions of display.h reach it
 // through ChosenDisplay. The calibration window's queue of the worker's posts, its target and the
-// main loop are the Linux layer's own (main_loop.cpp), the same for both.
+// main loop are the Linux layer's own (display.cpp), the same for both.
 
 #include <poll.h>
 
