@@ -69,11 +69,13 @@ qavel_stop_xvfb() {
 #   private Xvfb (qavel_start_xvfb), which shows what weston draws and passes keys and clicks on to
 #   it: read and drive it there, through DISPLAY;
 # - sway: sway on its headless backend; as root it runs as nobody (wlroots refuses root). Read it
-#   with grim, type into it with wtype.
+#   with grim, type into it with wtype. It has no input device of its own: a wtype that waits for
+#   a day keeps a keyboard on its seat, so that clients have theirs before any key comes.
 # Exports XDG_RUNTIME_DIR and WAYLAND_DISPLAY for its clients; start those with DISPLAY unset, or
 # they could reach the Xvfb instead.
 QAVEL_WAYLAND_PID=
 QAVEL_WAYLAND_DIR=
+QAVEL_WAYLAND_KEYBOARD_PID=
 
 qavel_start_wayland() {  # KIND [LOG]
     local kind=$1 log=${2:-/dev/null} deadline socket=
@@ -123,10 +125,19 @@ qavel_start_wayland() {  # KIND [LOG]
         xdotool mousemove "$((width - 1))" "$((height - 1))"
     fi
     export XDG_RUNTIME_DIR=$QAVEL_WAYLAND_DIR WAYLAND_DISPLAY=$socket
+    if [ "$kind" = sway ]; then
+        wtype -s 86400000 &
+        QAVEL_WAYLAND_KEYBOARD_PID=$!
+    fi
 }
 
 # Stops the compositor of qavel_start_wayland (and its Xvfb), if any.
 qavel_stop_wayland() {
+    if [ -n "$QAVEL_WAYLAND_KEYBOARD_PID" ]; then
+        kill "$QAVEL_WAYLAND_KEYBOARD_PID" 2>/dev/null || true
+        wait "$QAVEL_WAYLAND_KEYBOARD_PID" 2>/dev/null || true
+        QAVEL_WAYLAND_KEYBOARD_PID=
+    fi
     if [ -n "$QAVEL_WAYLAND_PID" ]; then
         kill "$QAVEL_WAYLAND_PID" 2>/dev/null || true
         # One that was stopped while it started was seen to stay: it gets 5 s.

@@ -82,8 +82,7 @@ ascii-touch"
 
 press_keys() {  # KEY... (X keysym names)
     if [ "$SCREEN_KIND" = sway ]; then
-        # The virtual keyboard wtype makes must reach the program before the keys do.
-        wtype -s 300 $(printf -- '-k %s ' "$@")
+        wtype $(printf -- '-k %s ' "$@")
     else
         xdotool key "$@"
     fi
