@@ -9,14 +9,18 @@
 # The groups, each installed on its own, so that one that cannot be installed does not take the
 # others with it. wine64 is named: Debian's wine depends on "wine64 | wine32", which apt may
 # satisfy with wine32 alone.
-QAVEL_GROUPS=(build x-desktop wine64 wine32 qemu packaging)
+QAVEL_GROUPS=(build x-desktop wayland wine64 wine32 qemu packaging)
 declare -A QAVEL_GROUP_TITLE=(
-    [build]="build tools" [x-desktop]="X and desktop tools" [wine64]="Wine 64-bit"
-    [wine32]="Wine 32-bit" [qemu]="qemu" [packaging]="packaging tools")
+    [build]="build tools" [x-desktop]="X and desktop tools" [wayland]="Wayland compositors"
+    [wine64]="Wine 64-bit" [wine32]="Wine 32-bit" [qemu]="qemu" [packaging]="packaging tools")
+# build: the libraries the Linux program links are the ones src/platform/linux/CMakeLists.txt lists.
 declare -A QAVEL_GROUP_PACKAGES=(
-    [build]="cmake g++ make googletest libgtest-dev libx11-dev libxrandr-dev libxi-dev
-             g++-mingw-w64-x86-64 g++-mingw-w64-i686"
-    [x-desktop]="xvfb xauth xdotool x11-utils x11-apps x11-xkb-utils xkb-data imagemagick"
+    [build]="cmake g++ make pkg-config googletest libgtest-dev libx11-dev libxrandr-dev libxi-dev
+             libcairo2-dev libpango1.0-dev libxkbcommon-dev libwayland-dev wayland-protocols
+             libdecor-0-dev libcanberra-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686"
+    [x-desktop]="xvfb xauth xdotool x11-utils x11-apps x11-xkb-utils xkb-data imagemagick
+                 fonts-dejavu-core"
+    [wayland]="weston sway grim wtype tesseract-ocr libdecor-0-plugin-1-cairo"
     [wine64]="wine wine64"
     [wine32]="wine32:i386"
     [qemu]="qemu-system-x86 busybox-static"
