@@ -26,8 +26,11 @@ else()
     set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-    # Depends from what the program really links (libx11, libxrandr, the C++ runtime).
+    # Depends from what the program really links (X11, Wayland, cairo and pango, libdecor,
+    # libcanberra, the C++ runtime). Recommended: the beep reaches the desktop's sound server
+    # through libcanberra's plugin for it (without one the program is silent).
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcanberra-pulse")
     # The summary becomes the first line of the description.
     set(CPACK_PACKAGE_DESCRIPTION "Shows calibration targets full screen, takes a touch on each and
 stores the calibration in the controller (vendor 0596, products 0003, 0100,

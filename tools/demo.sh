@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Linux program and runs it against the simulated controller, touched with the mouse,
-# then prints the calibration page the program wrote. Needs a desktop (DISPLAY).
+# then prints the calibration page the program wrote. Needs a desktop (X11, or Wayland with
+# XWayland for a scenario whose touches come from the mouse).
 #   tools/demo.sh [SCENARIO]   (default: tools/demo-0102.scenario)
 set -euo pipefail
 
@@ -8,8 +9,20 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 scenario=$(realpath "${1:-$root/tools/demo-0102.scenario}")
 build=$root/build/linux
 
-if [ -z "${DISPLAY:-}" ]; then
-    echo "demo: no DISPLAY; run it from a desktop session" >&2
+# The simulated controller's mouse-as-finger reads the X pointer, which sees only X windows: on
+# a Wayland desktop such a demo runs the program on X11, through XWayland.
+if grep -q '^touch-from pointer' "$scenario" && [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    if [ -z "${DISPLAY:-}" ]; then
+        echo "demo: the simulated controller takes its touches from the X pointer, and this Wayland" >&2
+        echo "desktop has no XWayland (DISPLAY is not set); run it where XWayland is on" >&2
+        exit 1
+    fi
+    echo "demo: this is a Wayland desktop; the program runs on X11 through XWayland, where the"
+    echo "simulated controller can follow the mouse."
+    unset WAYLAND_DISPLAY
+fi
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "demo: no DISPLAY or WAYLAND_DISPLAY; run it from a desktop session" >&2
     exit 1
 fi
 

@@ -5,7 +5,7 @@
 
 #include <new>
 
-#include "platform/linux/x_monitor.h"
+#include "platform/x11/x_monitor.h"
 #include "sim_controller.h"
 
 struct PointerSource {

@@ -18,9 +18,10 @@
 
 #include "common/shared_state.h"
 #include "platform/display.h"
-#include "platform/linux/calibration_window.h"
-#include "platform/linux/x_errors.h"
-#include "platform/linux/x_util.h"
+#include "platform/linux/display_backend.h"
+#include "platform/x11/calibration_window.h"
+#include "platform/x11/x_errors.h"
+#include "platform/x11/x_util.h"
 
 namespace {
 
@@ -200,8 +201,10 @@ TEST_F(XWindow, OnlyErrorsAboutWindowsKnownToBeGoneAreDropped)
 
 int main(int argc, char** argv)
 {
-    XInitThreads();
-    InstallXErrorHandler();
+    // The X11 display, whatever else the environment offers.
+    unsetenv("WAYLAND_DISPLAY");
+    std::string failure;
+    ChooseDisplay(ConnectX11(&failure));
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

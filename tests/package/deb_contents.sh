@@ -50,7 +50,8 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Version)" = "$version" ] || fail "package version $(field Version), project $version"
 [ "$(field Architecture)" = "$arch" ] || fail "package architecture $(field Architecture), not $arch"
 depends=$(field Depends)
-for library in libc6 libstdc++6 libx11-6 libxrandr2; do
+for library in libc6 libstdc++6 libx11-6 libxrandr2 libwayland-client0 libdecor-0-0 libcairo2 \
+    libpangocairo-1.0-0 libxkbcommon0 libcanberra0; do
     [[ ", $depends," == *", $library "* || ", $depends," == *", $library,"* ]] ||
         fail "Depends lacks $library: $depends"
 done

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the .deb on this machine with dpkg -i: the rule and the program are in place, and the
 # installed program, started as a user would (no simulator), reaches its "no controller" outcome
-# under Xvfb. The package is purged afterwards, also after a failure. Root only; a package that
+# under Xvfb (through X11). The package is purged afterwards, also after a failure. Root only; a package that
 # was installed before is left alone (skipped).
 #   deb_install.sh DEB-DIR VERSION PROBE
 set -euo pipefail
@@ -57,7 +57,7 @@ trap 'purge; cleanup' EXIT
 [ -f /usr/share/applications/qavel-calib.desktop ] || fail "desktop entry not installed"
 [ "$(dpkg-query -W -f='${Version}' qavel-calib)" = "$2" ] || fail "installed version"
 
-"$PROGRAM" >"$WORK/program.log" 2>&1 &
+env -u WAYLAND_DISPLAY "$PROGRAM" >"$WORK/program.log" 2>&1 &
 PROGRAM_PID=$!
 expect_message "Error" "Cannot find Qavel touch controller." error Escape
 expect_exit_zero

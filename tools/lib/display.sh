@@ -64,6 +64,97 @@ qavel_stop_xvfb() {
     fi
 }
 
+# A Wayland compositor without XWayland, for the tests and the benchmark. KIND:
+# - weston-kiosk: weston's kiosk shell (every window full screen) on its X11 backend, inside a
+#   private Xvfb (qavel_start_xvfb), which shows what weston draws and passes keys and clicks on to
+#   it: read and drive it there, through DISPLAY;
+# - sway: sway on its headless backend; as root it runs as nobody (wlroots refuses root). Read it
+#   with grim, type into it with wtype. It has no input device of its own: a wtype that waits for
+#   a day keeps a keyboard on its seat, so that clients have theirs before any key comes.
+# Exports XDG_RUNTIME_DIR and WAYLAND_DISPLAY for its clients; start those with DISPLAY unset, or
+# they could reach the Xvfb instead.
+QAVEL_WAYLAND_PID=
+QAVEL_WAYLAND_DIR=
+QAVEL_WAYLAND_KEYBOARD_PID=
+
+qavel_start_wayland() {  # KIND [LOG]
+    local kind=$1 log=${2:-/dev/null} deadline socket=
+    local width=${QAVEL_SCREEN%x*} height=${QAVEL_SCREEN#*x}
+    QAVEL_WAYLAND_DIR=$(mktemp -d "${TMPDIR:-/tmp}/qavel-wayland.XXXXXX") || return 1
+    chmod 700 "$QAVEL_WAYLAND_DIR"
+    case $kind in
+    weston-kiosk)
+        qavel_require weston weston || return 1
+        qavel_start_xvfb "$log.xvfb" || return 1
+        XDG_RUNTIME_DIR=$QAVEL_WAYLAND_DIR weston --backend=x11-backend.so --use-pixman \
+            --shell=kiosk-shell.so --width="$width" --height="$height" --socket=qavel >"$log" 2>&1 &
+        QAVEL_WAYLAND_PID=$!
+        socket=qavel
+        ;;
+    sway)
+        qavel_require sway sway grim grim wtype wtype || return 1
+        printf 'output * mode %s\nxwayland disable\n' "$QAVEL_SCREEN" >"$QAVEL_WAYLAND_DIR/config"
+        local run_as=()
+        if [ "$(id -u)" = 0 ]; then
+            chown -R nobody "$QAVEL_WAYLAND_DIR"
+            run_as=(setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups)
+        fi
+        env -i PATH="$PATH" HOME="$QAVEL_WAYLAND_DIR" XDG_RUNTIME_DIR="$QAVEL_WAYLAND_DIR" \
+            WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+            "${run_as[@]}" sway -c "$QAVEL_WAYLAND_DIR/config" >"$log" 2>&1 &
+        QAVEL_WAYLAND_PID=$!
+        ;;
+    *) echo "no Wayland compositor of kind $kind" >&2; return 1 ;;
+    esac
+    # The socket comes once the compositor is up; clients are served once its shell is loaded.
+    deadline=$((SECONDS + 60))
+    while [ -z "$socket" ] || [ ! -S "$QAVEL_WAYLAND_DIR/$socket" ]; do
+        [ -n "$socket" ] || socket=$(cd "$QAVEL_WAYLAND_DIR" && ls wayland-[0-9] 2>/dev/null | head -n 1)
+        if ! kill -0 "$QAVEL_WAYLAND_PID" 2>/dev/null || [ $SECONDS -ge $deadline ]; then
+            echo "$kind did not start (log: $log)" >&2
+            return 1
+        fi
+        sleep 0.05
+    done
+    if [ "$kind" = weston-kiosk ]; then
+        # Weston's X11 backend takes keys once the pointer has entered its window.
+        until xwininfo -root -children 2>/dev/null | grep -q '"Weston Compositor'; do
+            [ $SECONDS -lt $deadline ] || { echo "weston shows no window (log: $log)" >&2; return 1; }
+            sleep 0.05
+        done
+        xdotool mousemove "$((width - 1))" "$((height - 1))"
+    fi
+    export XDG_RUNTIME_DIR=$QAVEL_WAYLAND_DIR WAYLAND_DISPLAY=$socket
+    if [ "$kind" = sway ]; then
+        wtype -s 86400000 &
+        QAVEL_WAYLAND_KEYBOARD_PID=$!
+    fi
+}
+
+# Stops the compositor of qavel_start_wayland (and its Xvfb), if any.
+qavel_stop_wayland() {
+    if [ -n "$QAVEL_WAYLAND_KEYBOARD_PID" ]; then
+        kill "$QAVEL_WAYLAND_KEYBOARD_PID" 2>/dev/null || true
+        wait "$QAVEL_WAYLAND_KEYBOARD_PID" 2>/dev/null || true
+        QAVEL_WAYLAND_KEYBOARD_PID=
+    fi
+    if [ -n "$QAVEL_WAYLAND_PID" ]; then
+        kill "$QAVEL_WAYLAND_PID" 2>/dev/null || true
+        # One that was stopped while it started was seen to stay: it gets 5 s.
+        local tries=50
+        while kill -0 "$QAVEL_WAYLAND_PID" 2>/dev/null && [ $tries -gt 0 ]; do
+            sleep 0.1
+            tries=$((tries - 1))
+        done
+        kill -KILL "$QAVEL_WAYLAND_PID" 2>/dev/null || true
+        wait "$QAVEL_WAYLAND_PID" 2>/dev/null || true
+        QAVEL_WAYLAND_PID=
+    fi
+    qavel_stop_xvfb
+    [ -z "$QAVEL_WAYLAND_DIR" ] || rm -rf "$QAVEL_WAYLAND_DIR"
+    QAVEL_WAYLAND_DIR=
+}
+
 # The 64-bit Wine loader, named: Debian's wine script takes the 32-bit loader whenever wine32 is
 # installed, and where the kernel runs no i386 programs even a 64-bit program then fails to start.
 # The 64-bit loader hands a 32-bit program on to the 32-bit one by itself.

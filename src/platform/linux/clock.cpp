@@ -1,6 +1,7 @@
 // The time seam on Linux.
 
 #include "platform/clock.h"
+#include "platform/linux/display_backend.h"
 
 #include <errno.h>
 #include <sched.h>
@@ -26,4 +27,11 @@ static_assert(sizeof(time_t) == 8, "build with _TIME_BITS=64");
 std::int64_t CalendarSeconds()
 {
     return static_cast<std::int64_t>(time(nullptr));
+}
+
+std::int64_t MonotonicMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }

@@ -1,13 +1,10 @@
 // The Linux program's entry.
 
-#include <X11/Xlib.h>
-
 #include <csignal>
 
 #include "app/session_driver.h"
 #include "platform/linux/outside_end.h"
 #include "platform/linux/startup.h"
-#include "platform/linux/x_errors.h"
 
 int main(int argc, char** argv)
 {
@@ -17,10 +14,8 @@ int main(int argc, char** argv)
     if (AnswerInformationRequest(argc, argv)) {
         return 0;
     }
-    XInitThreads();
-    InstallXErrorHandler();
     // Without a display nothing could be shown, not even the outcome.
-    if (!DisplayReachable()) {
+    if (!OpenDisplayAtStart()) {
         return 1;
     }
     const int code = RunProgram();

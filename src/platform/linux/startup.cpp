@@ -1,11 +1,10 @@
 #include "platform/linux/startup.h"
 
-#include <X11/Xlib.h>
-
 #include <cstdio>
 #include <cstring>
+#include <string>
 
-#include "platform/linux/x_util.h"
+#include "platform/linux/display_backend.h"
 #include "qavel_version.h"
 
 namespace {
@@ -16,6 +15,7 @@ constexpr const char* kUsage =
     "Calibrates a USB HID touch-screen controller of vendor 0596 (products 0003, 0100,\n"
     "0102, 0300 and 0400): shows targets full screen, takes a touch on each and stores\n"
     "the calibration in the controller. Esc stops. A message box tells the outcome.\n"
+    "It runs on Wayland where WAYLAND_DISPLAY names a compositor, else on X11 (DISPLAY).\n"
     "There are no other options and no configuration.\n"
     "\n"
     "  --help     print this text and exit\n"
@@ -41,17 +41,19 @@ bool AnswerInformationRequest(int argc, char** argv)
     return false;
 }
 
-bool DisplayReachable()
+bool OpenDisplayAtStart()
 {
-    if (Display* display = OpenDisplayRetrying()) {
-        XCloseDisplay(display);
-        return true;
+    std::string noWayland;
+    std::string noX11;
+    const DisplayBackend* display = ConnectWayland(&noWayland);
+    if (display == nullptr) {
+        display = ConnectX11(&noX11);
     }
-    const char* name = XDisplayName(nullptr);
-    if (name == nullptr || name[0] == '\0') {
-        std::fprintf(stderr, "qavel-calib: cannot open display (DISPLAY is not set)\n");
-    } else {
-        std::fprintf(stderr, "qavel-calib: cannot open display \"%s\"\n", name);
+    if (display == nullptr) {
+        std::fprintf(stderr, "qavel-calib: cannot open display (%s; %s)\n", noWayland.c_str(),
+                     noX11.c_str());
+        return false;
     }
-    return false;
+    ChooseDisplay(display);
+    return true;
 }

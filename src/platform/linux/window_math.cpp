@@ -26,6 +26,11 @@ void CenterOnDesktopOrigin(std::int32_t desktopLeft, std::int32_t desktopTop,
     *y = desktopTop + ((desktopBottom - desktopTop) - h) / 2;
 }
 
+std::int32_t CentreWithin(std::int32_t inner, std::int32_t outer)
+{
+    return outer > inner ? (outer - inner) / 2 : 0;
+}
+
 std::int32_t DialogUnitsToPixelsX(std::int32_t units, std::int32_t averageCharWidth)
 {
     return (units * averageCharWidth + 2) / 4;

@@ -25,6 +25,10 @@ void CenterOnDesktopOrigin(std::int32_t desktopLeft, std::int32_t desktopTop,
                            std::int32_t desktopRight, std::int32_t desktopBottom, std::int32_t w,
                            std::int32_t h, std::int32_t* x, std::int32_t* y);
 
+// Offset that centres a length inner within outer; 0 where it does not fit, so that its start
+// stays in view.
+std::int32_t CentreWithin(std::int32_t inner, std::int32_t outer);
+
 // Dialog units to pixels: a quarter of the average character width across, an eighth of the
 // character height down, rounded to the nearest pixel.
 std::int32_t DialogUnitsToPixelsX(std::int32_t units, std::int32_t averageCharWidth);

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # The run is stopped before its end.
-# - By the user while target 2 waits (model 0x0102): Esc (HOW "escape") or the window manager's
-#   close request ("close"). Either only raises the flag; the run then ends with "Calibration
-#   terminated by user.".
+# - By the user while target 2 (or TARGET) waits (model 0x0102): Esc (HOW "escape") or the window
+#   manager's close request ("close"). Either only raises the flag; the run then ends with
+#   "Calibration terminated by user.".
 # - From outside, at target 1 of MODEL (0102, 0003 or 0300), or with WHEN "store" during the
-#   0x0102 store step: the signal HOW (TERM, HUP or INT), or the X server going away
-#   ("display-lost"). The run ends as Esc ends it, the controller is closed, no message is shown
-#   (the program ends by itself, and a box would wait for someone to dismiss it), and the
+#   0x0102 store step: the signal HOW (TERM, HUP or INT), or the X server or the compositor going
+#   away ("display-lost"). The run ends as Esc ends it, the controller is closed, no message is
+#   shown (the program ends by itself, and a box would wait for someone to dismiss it), and the
 #   process ends by the signal (status 128 + its number), or with 0 when the display went.
 # - Not at all ("notice-killed"): a client killer takes only the 0x0300 notice while the controller
 #   saves; the run ends with its outcome message, as without the kill. Taken the same way, the
 #   message box ("box-killed") ends as one that could not be shown: the program ends with 0.
 # usage: abort.sh PROGRAM PRELOAD PROBE HOW [MODEL [WHEN]]
+#        abort.sh PROGRAM PRELOAD PROBE escape|close [TARGET]
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 how=$4
@@ -20,17 +21,23 @@ when=${6:-}
 
 case $how in
 escape | close)
-    # One scripted touch only: target 2 waits for a touch that never comes.
-    start_program "device 0596:0102
+    # Scripted touches for the targets before: this one waits for a touch that never comes.
+    if [ "${5:-2}" = 1 ]; then
+        start_program "device 0596:0102"
+        at=(134 676)
+    else
+        start_program "device 0596:0102
 touch -1536 -1536"
+        at=(902 100)
+    fi
 
-    wait_for "target 2 green" pixel-is 902 100 "$GREEN"
+    wait_for "the target green" pixel-is "${at[@]}" "$GREEN"
     if [ "$how" = escape ]; then
         # Other keys are swallowed: the target keeps waiting.
-        xdotool key a Return space
+        press_keys a Return space
         sleep 1
-        pixel_is 902 100 "$GREEN" || fail "a key other than Esc ended the wait"
-        xdotool key Escape
+        pixel_is "${at[@]}" "$GREEN" || fail "a key other than Esc ended the wait"
+        press_keys Escape
     else
         id=$("$PROBE" find Calibration)
         "$PROBE" close "$id"
@@ -101,7 +108,7 @@ fi
 sent_after=$(wc -l <"$TRANSCRIPT")
 started=$EPOCHREALTIME
 if [ "$how" = display-lost ]; then
-    qavel_stop_xvfb
+    qavel_stop_wayland
 else
     kill -s "$how" "$PROGRAM_PID"
 fi

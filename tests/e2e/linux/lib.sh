@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Shared steps of the end-to-end scripts: a private Xvfb, the real program with the simulator
+# Shared steps of the end-to-end scripts: a private display, the real program with the simulator
 # preloaded, and reading back what is on screen. Sourced by scripts running under
 # set -euo pipefail; the script passes its three arguments.
+# The display is QAVEL_E2E_DISPLAY: xvfb (the default: the X11 program on a private Xvfb), or a
+# Wayland compositor without XWayland, weston-kiosk or sway (tools/lib/display.sh). On Wayland
+# nothing names the program's windows: what is shown is read from screenshots, the message's text
+# with tesseract.
 # Nothing here depends on how fast the machine is: every wait polls up to a generous limit, and
 # the program is stopped (SIGSTOP) while a screenshot is taken, so that nothing moves meanwhile.
 
@@ -11,6 +15,7 @@ PROGRAM=$1
 PRELOAD=$2
 PROBE=$3
 WAIT_LIMIT=${QAVEL_E2E_WAIT_LIMIT:-120}
+SCREEN_KIND=${QAVEL_E2E_DISPLAY:-xvfb}
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/qavel-e2e.XXXXXX")
 PROGRAM_PID=
@@ -22,7 +27,7 @@ cleanup() {
         kill "$PROGRAM_PID" 2>/dev/null || true
         wait "$PROGRAM_PID" 2>/dev/null || true
     fi
-    qavel_stop_xvfb
+    qavel_stop_wayland
     if [ "${QAVEL_E2E_KEEP:-0}" = 1 ]; then
         echo "kept $WORK" >&2
     else
@@ -40,42 +45,106 @@ fail() {
     exit 1
 }
 
-# Starts the program on a scenario given as text; its standard error goes to program.log, or to
-# descriptor FD when given.
+on_wayland() {
+    [ "$SCREEN_KIND" != xvfb ]
+}
+
+# Starts the program on a scenario given as text, on the test's display and no other; its
+# standard error goes to program.log, or to descriptor FD when given.
 start_program() {  # SCENARIO [FD]
     printf '%s\n' "$1" >"$WORK/scenario.txt"
+    local other=WAYLAND_DISPLAY
+    on_wayland && other=DISPLAY
     # With SIGINT and SIGPIPE as a desktop leaves them: a script's background job starts with
     # SIGINT ignored, and whatever runs the tests may ignore SIGPIPE.
     QAVEL_SIM=$WORK/scenario.txt QAVEL_SIM_LOG=$TRANSCRIPT LD_PRELOAD=$PRELOAD \
-        env --default-signal=INT,PIPE "$PROGRAM" >"$WORK/program.log" 2>&"${2:-1}" &
+        env -u "$other" --default-signal=INT,PIPE "$PROGRAM" >"$WORK/program.log" 2>&"${2:-1}" &
     PROGRAM_PID=$!
 }
 
 NOTICE="HID CALIBRATION WARNING"
 
-# A whole model 0x0300 run, stopped (SIGSTOP) as soon as its notice is up; thaw goes on.
+# A whole model 0x0300 run, stopped (SIGSTOP) as soon as its notice is up (on Wayland: its
+# caption bar's navy is on screen); thaw goes on.
 start_0300_until_notice() {
     start_program "device 0596:0300
 ascii-start
 ascii-touch
 ascii-touch
 ascii-touch"
-    wait_for "the notice" window "$NOTICE"
+    if on_wayland; then
+        wait_for "the notice" colour 000080
+    else
+        wait_for "the notice" window "$NOTICE"
+    fi
     freeze
 }
 
-pixel_is() {  # X Y RRGGBB, read live from the server
-    [ "$("$PROBE" pixel "$1" "$2")" = "$3" ]
+press_keys() {  # KEY... (X keysym names)
+    if [ "$SCREEN_KIND" = sway ]; then
+        wtype $(printf -- '-k %s ' "$@")
+    else
+        xdotool key "$@"
+    fi
+}
+
+pixel_is() {  # X Y RRGGBB, read live from the screen
+    if on_wayland; then
+        [ "$(shot_pixel "$(screenshot live)" "$1" "$2")" = "$3" ]
+    else
+        [ "$("$PROBE" pixel "$1" "$2")" = "$3" ]
+    fi
+}
+
+# Whether a screenshot has a pixel of the colour anywhere.
+has_colour() {  # FILE RRGGBB
+    [ "$(convert "$1" -fill black +opaque "#$2" -fill white -opaque "#$2" -format '%[fx:maxima]' info:)" != 0 ]
+}
+
+# Text on one line, as wrapped text reads: a line that ends in a hyphen joins the next.
+one_line() {
+    tr -s ' \n\t' ' ' | sed 's/- /-/g'
+}
+
+# What tesseract reads on a screenshot, on one line.
+screen_text() {  # FILE
+    convert "$1" -colorspace Gray -resize 300% "$WORK/ocr.png"
+    tesseract "$WORK/ocr.png" - 2>/dev/null | one_line
+}
+
+# Waits on screenshots until a condition holds: pixel-is X Y RRGGBB, colour RRGGBB (anywhere),
+# no-colour RRGGBB; when PID is not 0, its end fails the wait.
+screen_until() {  # PID WHAT CONDITION...
+    local pid=$1 what=$2 shot holds deadline=$((SECONDS + WAIT_LIMIT))
+    shift 2
+    for (( ; ; )); do
+        shot=$(screenshot live)
+        case $1 in
+        pixel-is) [ "$(shot_pixel "$shot" "$2" "$3")" = "$4" ] && holds=1 || holds=0 ;;
+        colour) has_colour "$shot" "$2" && holds=1 || holds=0 ;;
+        no-colour) has_colour "$shot" "$2" && holds=0 || holds=1 ;;
+        *) fail "cannot wait for $what on Wayland: $1" ;;
+        esac
+        [ $holds = 1 ] && return 0
+        [ "$pid" = 0 ] || kill -0 "$pid" 2>/dev/null || fail "program ended while waiting for $what"
+        [ $SECONDS -lt $deadline ] || fail "timed out waiting for $what"
+        sleep 0.1
+    done
 }
 
 window_exists() {
     "$PROBE" find "$1" >/dev/null 2>&1
 }
 
-# Waits on one connection of the probe until a condition holds on screen (see x11probe until).
+# Waits on one connection of the probe until a condition holds on screen (see x11probe until;
+# on Wayland, see screen_until).
 wait_for() {  # WHAT CONDITION...
     local what=$1
     shift
+    if on_wayland; then
+        screen_until "${PROGRAM_PID:-0}" "$what" "$@"
+        return
+    fi
     local code=0
     "$PROBE" until "$WAIT_LIMIT" "${PROGRAM_PID:-0}" "$@" || code=$?
     case $code in
@@ -91,7 +160,11 @@ thaw() { kill -CONT "$PROGRAM_PID"; }
 
 screenshot() {  # NAME -> path of the PNG
     local file=$WORK/$1.png
-    import -window root "$file" || fail "screenshot $1"
+    if [ "$SCREEN_KIND" = sway ]; then
+        grim "$file" || fail "screenshot $1"
+    else
+        import -window root "$file" || fail "screenshot $1"
+    fi
     echo "$file"
 }
 
@@ -171,8 +244,37 @@ expect_identity() {  # WINDOW-ID WHAT
     [ "$("$PROBE" prop "$1" WM_CLIENT_MACHINE)" = "$(hostname)" ] || fail "$2: WM_CLIENT_MACHINE"
 }
 
+# The outcome message on Wayland, read from the screen: the icon in its colour, the text through
+# tesseract, the calibration window gone (nothing white in the top-left corner). A click goes to
+# where OK lies below an icon beside one line of text, on a box centred on the screen; sway has no
+# pointer, so there it is Return.
+expect_wayland_message() {  # TEXT COLOUR DISMISS
+    wait_for "the message box \"$1\"" colour "$2"
+    freeze
+    local shot text
+    shot=$(screenshot message)
+    thaw
+    text=$(screen_text "$shot")
+    [[ "$text" == *"$(one_line <<<"$1")"* ]] || fail "the screen reads \"$text\", not \"$1\""
+    [ "$(shot_pixel "$shot" 2 2)" != "$WHITE" ] || fail "the calibration window is still up behind the message"
+    local dismiss=$3
+    if [ "$dismiss" = click ] && [ "$SCREEN_KIND" = weston-kiosk ]; then
+        local top
+        top=$(convert "$shot" -fill black +opaque "#$2" -fill white -opaque "#$2" -trim -format '%Y' info:)
+        xdotool mousemove $((${QAVEL_SCREEN%x*} / 2)) $((${top#+} + 61)) click 1
+    else
+        [ "$dismiss" = click ] && dismiss=Return
+        press_keys "$dismiss"
+    fi
+    screen_until 0 "the message box to close" no-colour "$2"
+}
+
 # The outcome message, read back from the window system and from the screen, then dismissed.
 expect_message() {  # CAPTION TEXT ICON(error|information) DISMISS(Return|space|Escape|KP_Enter|click)
+    if on_wayland; then
+        expect_wayland_message "$2" "$([ "$3" = error ] && echo d32f2f || echo 1565c0)" "$4"
+        return
+    fi
     wait_for "the message box \"$1\"" window "$1" _QAVEL_MESSAGE_TEXT
     local id text icon
     id=$("$PROBE" find "$1" _QAVEL_MESSAGE_TEXT)
@@ -201,7 +303,7 @@ expect_message() {  # CAPTION TEXT ICON(error|information) DISMISS(Return|space|
         xdotool mousemove $((x + bx + bw / 2)) $((y + by + bh / 2)) click 1
         ;;
     *)
-        xdotool key "$4"
+        press_keys "$4"
         ;;
     esac
     # The program may end as soon as the box is gone, so its end is no failure here.
@@ -236,5 +338,10 @@ last_write() {  # ID LENGTH
     { grep " set $1 $2 ok " "$TRANSCRIPT" || true; } | tail -n 1 | cut -d' ' -f6-
 }
 
-qavel_start_xvfb "$WORK/xvfb.log" || fail "no display"
-echo "$DISPLAY" >"$WORK/display"
+if on_wayland; then
+    qavel_require tesseract-ocr tesseract || fail "no tesseract"
+    qavel_start_wayland "$SCREEN_KIND" "$WORK/compositor.log" || fail "no $SCREEN_KIND compositor"
+else
+    qavel_start_xvfb "$WORK/xvfb.log" || fail "no display"
+fi
+echo "${DISPLAY:-} ${WAYLAND_DISPLAY:-}" >"$WORK/display"

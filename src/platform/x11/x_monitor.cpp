@@ -1,4 +1,4 @@
-#include "platform/linux/x_monitor.h"
+#include "platform/x11/x_monitor.h"
 
 #include <X11/extensions/Xrandr.h>
 

@@ -1,23 +1,18 @@
-#include "platform/linux/x_util.h"
+#include "platform/x11/x_util.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
+#include <cairo-xlib.h>
 #include <poll.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <vector>
 
+#include "platform/linux/display_backend.h"
 #include "platform/linux/window_math.h"
-#include "platform/linux/x_errors.h"
-
-std::int64_t MonotonicMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
+#include "platform/paint/dialog_text.h"
+#include "platform/x11/x_errors.h"
 
 namespace {
 
@@ -51,82 +46,6 @@ Display* OpenDisplayRetrying()
         timespec pause{0, kPauseNs};
         nanosleep(&pause, nullptr);
     }
-}
-
-XFontStruct* LoadDialogFont(Display* display)
-{
-    const char* candidates[] = {"-misc-fixed-medium-r-semicondensed--13-*-*-*-*-*-iso8859-1",
-                                "6x13", "fixed"};
-    for (const char* name : candidates) {
-        if (XFontStruct* font = XLoadQueryFont(display, name)) {
-            return font;
-        }
-    }
-    return nullptr;
-}
-
-void FontMetrics(XFontStruct* font, int* averageWidth, int* lineHeight, int* ascent)
-{
-    if (font == nullptr) {
-        *averageWidth = 6;
-        *lineHeight = 13;
-        *ascent = 10;
-        return;
-    }
-    // Windows averages the letters of the alphabet; do the same so dialog units match in kind.
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    const int width = XTextWidth(font, kAlphabet, 52);
-    *averageWidth = (width / 26 + 1) / 2;
-    *lineHeight = font->ascent + font->descent;
-    *ascent = font->ascent;
-}
-
-int TextWidth(XFontStruct* font, const std::string& text)
-{
-    if (font == nullptr) {
-        return static_cast<int>(text.size()) * 6;
-    }
-    return XTextWidth(font, text.c_str(), static_cast<int>(text.size()));
-}
-
-std::vector<std::string> WrapText(XFontStruct* font, const std::string& text, int maxWidth)
-{
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        std::string paragraph = text.substr(start, end - start);
-        if (!paragraph.empty() && paragraph.back() == '\r') {
-            paragraph.pop_back();
-        }
-        std::string line;
-        std::size_t pos = 0;
-        bool emitted = false;
-        while (pos < paragraph.size()) {
-            std::size_t wordEnd = paragraph.find(' ', pos);
-            if (wordEnd == std::string::npos) {
-                wordEnd = paragraph.size();
-            }
-            const std::string word = paragraph.substr(pos, wordEnd - pos);
-            const std::string candidate = line.empty() ? word : line + " " + word;
-            if (!line.empty() && TextWidth(font, candidate) > maxWidth) {
-                lines.push_back(line);
-                emitted = true;
-                line = word;
-            } else {
-                line = candidate;
-            }
-            pos = wordEnd + 1;
-        }
-        if (!line.empty() || !emitted) {
-            lines.push_back(line);
-        }
-        start = end + 1;
-    }
-    return lines;
 }
 
 unsigned long AllocRgb(Display* display, std::uint32_t rgb)
@@ -190,13 +109,31 @@ void SetProgramIdentity(Display* display, Window window)
                     PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
 }
 
-GC CreateTextGc(Display* display, Drawable drawable, XFontStruct* font)
+cairo_t* BeginWindowPaint(int width, int height)
 {
-    GC gc = XCreateGC(display, drawable, 0, nullptr);
-    if (font != nullptr) {
-        XSetFont(display, gc, font->fid);
-    }
-    return gc;
+    cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width > 0 ? width : 1,
+                                                        height > 0 ? height : 1);
+    cairo_t* cr = cairo_create(image);
+    cairo_surface_destroy(image);
+    return cr;
+}
+
+void EndWindowPaint(Display* display, Window window, cairo_t* cr)
+{
+    cairo_surface_t* image = cairo_get_target(cr);
+    cairo_surface_flush(image);
+    const int width = cairo_image_surface_get_width(image);
+    const int height = cairo_image_surface_get_height(image);
+    cairo_surface_t* target = cairo_xlib_surface_create(
+        display, window, DefaultVisual(display, DefaultScreen(display)), width, height);
+    cairo_t* out = cairo_create(target);
+    cairo_set_operator(out, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(out, image, 0, 0);
+    cairo_paint(out);
+    cairo_destroy(out);
+    cairo_surface_flush(target);
+    cairo_surface_destroy(target);
+    cairo_destroy(cr);
 }
 
 Window CreateCentredFaceWindow(Display* display, int width, int height,
@@ -218,11 +155,8 @@ Window CreateCentredFaceWindow(Display* display, int width, int height,
     return window;
 }
 
-void FreeFontAndCloseDisplay(Display* display, XFontStruct* font)
+void CloseConnection(Display* display)
 {
-    if (font != nullptr) {
-        XFreeFont(display, font);
-    }
     ForgetConnection(display);
     XCloseDisplay(display);
 }

@@ -1,4 +1,4 @@
-#include "platform/linux/x_errors.h"
+#include "platform/x11/x_errors.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,0 +1,74 @@
+#pragma once
+// The program's one connection to the compositor: made at start and kept for the run. The
+// calibration window and the message box use it on the main thread, on its default event queue;
+// the worker's notice uses it on a queue of its own. The connection breaking (the compositor is
+// gone) is noted as the display's loss (outside_end.h), and nothing of Wayland is used after it.
+
+#include <poll.h>
+#include <wayland-client.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "xdg-shell-client-protocol.h"
+
+struct libdecor;
+
+namespace wayland {
+
+struct Globals {
+    wl_display* display = nullptr;
+    wl_compositor* compositor = nullptr;
+    wl_shm* shm = nullptr;
+    xdg_wm_base* wmBase = nullptr;
+};
+
+// The globals, bound once at start. Their proxies are the main thread's; the worker reaches them
+// through wrappers on its own queue.
+const Globals& Wl();
+
+// Where a surface is shown, for the scale of its buffers: the highest integer scale of the
+// outputs it is on, 1 before it is on any.
+struct ScaledSurface {
+    wl_surface* surface = nullptr;
+    std::vector<wl_output*> outputs;
+    bool scaleChanged = false;  // set when the scale may have changed
+};
+void WatchScale(ScaledSurface* watched);
+int ScaleOf(const ScaledSurface& watched);
+
+// The size of an output the compositor may put a full-screen window on, in surface units, for a
+// compositor that leaves the size to the client; false when it named none.
+bool SomeOutputSize(int* width, int* height);
+
+// Input for the one surface that takes it at a time (the calibration window, then the message
+// box); null for none. Positions are in surface units.
+struct SurfaceInput {
+    wl_surface* surface;
+    bool hidePointer;
+    void (*key)(void* data, std::uint32_t keysym);
+    void (*press)(void* data, int x, int y);
+    void (*release)(void* data, int x, int y);
+    void* data;
+};
+void RouteInput(const SurfaceInput* input);
+
+// Decorations for the message box's title bar: drawn by the compositor where it offers them,
+// else by libdecor's plugin. Made on first use; null when it cannot be.
+libdecor* Decorations();
+
+// Main thread: handles the events already read; false once the display is gone.
+bool DispatchPending();
+
+// Sends what is queued and sleeps until the compositor sends something or one of the count fds
+// is readable; what came is read, and handled by the next DispatchPending.
+void SleepOnDisplay(pollfd* fds, int count);
+
+// Handles events of queue (null: the main thread's) until *done or timeoutMs have passed; false
+// once the display is gone.
+bool DispatchUntil(wl_event_queue* queue, const bool* done, int timeoutMs);
+
+// Notes the loss after a failed call, when the connection is really broken.
+void CheckConnection();
+
+}  // namespace wayland
