@@ -39,6 +39,16 @@ open those controllers.")
     set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
         ${PROJECT_SOURCE_DIR}/packaging/debian/postinst ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
     set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+    if(CMAKE_CROSSCOMPILING)
+        # The target's architecture; Depends from the sysroot's libraries and the packages its
+        # dpkg database says hold them.
+        set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${QAVEL_DEB_ARCH})
+        set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
+            ${CMAKE_SYSROOT}/lib/${QAVEL_CROSS_TRIPLE} ${CMAKE_SYSROOT}/usr/lib/${QAVEL_CROSS_TRIPLE})
+        configure_file(${PROJECT_SOURCE_DIR}/cmake/QavelPackageCross.cmake.in
+                       ${PROJECT_BINARY_DIR}/QavelPackageCross.cmake @ONLY)
+        set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/QavelPackageCross.cmake)
+    endif()
 endif()
 
 include(CPack)

@@ -2,7 +2,8 @@
 # Installs what is missing, builds every preset that has tests (warnings as errors) and runs all
 # of the tests: unit tests natively and under the address, undefined-behaviour and thread
 # sanitizers, end-to-end under Xvfb and Wine (the 64-bit and the 32-bit Windows program), the
-# hidraw layer against a real kernel in qemu.
+# packages, the hidraw layer and whole runs against a real kernel in qemu for amd64, arm64 and
+# armhf.
 # Ends with the line "N passed, N failed" (", N skipped" where tests this machine cannot run were
 # skipped); exits non-zero when anything failed. A failed build or test is counted and the run goes
 # on.
@@ -72,13 +73,25 @@ if command -v x86_64-w64-mingw32-g++-posix > /dev/null && build windows; then
     windows_dir="$root/build/windows"
 fi
 windows_note="windows builds (x64, x86): $((SECONDS - windows_start)) s"
+# The ARM programs, their packages and their kernel tiers' guest programs; the first build of each
+# downloads its sysroot into build/foreign (tools/sysroot.sh).
+arm_dirs=()
+arm_start=$SECONDS
+for arch in arm64 armhf; do
+    if build "linux-$arch"; then
+        arm_dirs+=("-DQAVEL_${arch^^}_BUILD_DIR=$root/build/linux-$arch")
+    else
+        arm_dirs+=("-DQAVEL_${arch^^}_BUILD_DIR=")
+    fi
+done
+arm_note="ARM builds (arm64, armhf): $((SECONDS - arm_start)) s"
 ci_note=""
 if build ci -DQAVEL_WINDOWS_BUILD_DIR="$windows_dir" -DQAVEL_WINDOWS_X86_BUILD_DIR="$windows_x86_dir" \
-    -DQAVEL_X86_SKIP_REASON="$x86_skip"; then
+    -DQAVEL_X86_SKIP_REASON="$x86_skip" "${arm_dirs[@]}"; then
     # The Wine cases take turns (one lock between them) and set the pace; the rest runs beside
-    # them: unit tests, the Linux end-to-end cases, the packages and the real kernel's hidraw in
-    # qemu (its kernel package is downloaded once into build/ci). ctest's label summary gives the
-    # time of each tier.
+    # them: unit tests, the Linux end-to-end cases, the packages of each architecture and the
+    # real kernels' hidraw in qemu, one architecture's guest at a time (each kernel package is
+    # downloaded once into build/ci). ctest's label summary gives the time of each tier.
     ci_start=$SECONDS
     run_tests ci -j3
     ci_note="ci tests, every tier: $((SECONDS - ci_start)) s"
@@ -91,6 +104,7 @@ if build linux-tsan; then
 fi
 
 echo "$windows_note"
+echo "$arm_note"
 [ -n "$ci_note" ] && echo "$ci_note"
 echo "the whole run: $SECONDS s"
 [ -n "$x86_skip" ] && echo "x86 Windows cases skipped: $x86_skip"

@@ -118,6 +118,7 @@ fi
 runs="run_0003 model_0003_success u1001 0600
 run_0100 model_0100_success u1002 0600
 run_0102 model_0102_success u1003 0600
+run_0102_grid model_0102_grid u1010 0600
 run_0300 model_0300_success u1004 0600
 run_0400 model_0400_success u1005 0600
 run_prepare_refused prepare_refused u1006 0600

@@ -55,12 +55,14 @@ TEST(KernelDescriptor, ReadsDescriptorsOf4095And4096BytesWhole)
     ASSERT_EQ(4096, DescriptorSize("/dev/hidraw1"));
     ASSERT_EQ(4096, DescriptorSize("/dev/hidraw2"));
 
-    const bool expected[] = {true, true, false};
-    for (int i = 0; i < 3; ++i) {
-        const std::string path = "/dev/hidraw" + std::to_string(i);
-        HidHandle device = HidOpen(path);
-        ASSERT_TRUE(HidIsOpen(device)) << path;
-        EXPECT_EQ(expected[i], HidDeclaresFeatureValues(device)) << path;
+    const struct {
+        const char* path;
+        bool declaresFeatureValues;
+    } nodes[] = {{"/dev/hidraw0", true}, {"/dev/hidraw1", true}, {"/dev/hidraw2", false}};
+    for (const auto& node : nodes) {
+        HidHandle device = HidOpen(node.path);
+        ASSERT_TRUE(HidIsOpen(device)) << node.path;
+        EXPECT_EQ(node.declaresFeatureValues, HidDeclaresFeatureValues(device)) << node.path;
         HidClose(device);
     }
 }

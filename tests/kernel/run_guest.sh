@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
-# Boots Debian's kernel in qemu with the guest's programs in a busybox initramfs, runs every case
-# in one boot and leaves one result per case in WORK/results (CASE.status, CASE.log).
+# Boots Debian's kernel of ARCH in qemu with the guest's programs in a busybox initramfs, runs
+# every case in one boot and leaves one result per case in WORK/results (CASE.status, CASE.log).
 # Fails, naming the step (download, boot, module), when the guest could not run its cases; a case
 # the guest did not report is left without a result, and its own test names the case step.
-# usage: run_guest.sh WORK SOURCE BRIDGE HID_TESTS RUNNER PROGRAM PROBE CASE...
+# ARCH is amd64, arm64 or armhf; the guest's programs must be built for it (the linux preset for
+# amd64, linux-arm64 and linux-armhf for the others). The packages of another architecture come
+# through apt state of its own (tools/lib/foreign_apt.sh), never the host's.
+# usage: run_guest.sh ARCH WORK SOURCE BRIDGE HID_TESTS RUNNER PROGRAM PROBE CASE...
 set -euo pipefail
-work=$1
-source=$2
-bridge=$3
-hid_tests=$4
-runner=$5
-program=$6
-probe=$7
-shift 7
+arch=$1
+work=$2
+source=$3
+bridge=$4
+hid_tests=$5
+runner=$6
+program=$7
+probe=$8
+shift 8
 cases=("$@")
 
 results=$work/results
@@ -23,37 +27,74 @@ tier_start=$SECONDS
 
 failed_step() {  # step, reason
     echo "$1: $2" > "$results/failed-step"
-    echo "kernel tier: the $1 step failed: $2"
-    echo "kernel tier: $((SECONDS - tier_start)) s"
+    echo "kernel tier ($arch): the $1 step failed: $2"
+    echo "kernel tier ($arch): $((SECONDS - tier_start)) s"
     exit 1
 }
 
-# --- download: the versioned kernel package behind linux-image-amd64, cached per version --------
+# Each architecture's kernel flavour, multiarch folder, emulator and console. The ARM processors
+# are those of the oldest Raspberry Pi each runs on: arm64 the Pi 3's Cortex-A53 (ARMv8.0-A),
+# armhf the Pi 2's Cortex-A7 without NEON, which Debian's armhf does not require. qemu also
+# emulates them faster than its "max".
+case $arch in
+amd64)
+    flavour=amd64 triplet=x86_64-linux-gnu qemu_package=qemu-system-x86 tty=ttyS0
+    qemu=(qemu-system-x86_64 -accel tcg) ;;  # never KVM: here /dev/kvm opens and then hangs the guest
+arm64)
+    flavour=arm64 triplet=aarch64-linux-gnu qemu_package=qemu-system-arm tty=ttyAMA0
+    qemu=(qemu-system-aarch64 -M virt -cpu cortex-a53) ;;
+armhf)
+    flavour=armmp-lpae triplet=arm-linux-gnueabihf qemu_package=qemu-system-arm tty=ttyAMA0
+    qemu=(qemu-system-arm -M virt -cpu cortex-a7,neon=off) ;;
+*)
+    failed_step boot "unknown architecture $arch (amd64, arm64 or armhf)" ;;
+esac
+
+. "$source/tools/lib/require.sh"
+. "$source/tools/lib/foreign_apt.sh"
+foreign=$(qavel_foreign_dir "$arch")
+native=$([ "$arch" = "$(dpkg --print-architecture)" ] && echo yes || echo no)
+apt_for_arch() {  # apt-get|apt-cache ARGUMENTS...
+    if [ $native = yes ]; then "$@"; else qavel_foreign_apt "$foreign" "$arch" "$@"; fi
+}
+update_note() { [ $native = yes ] || qavel_foreign_update_note "$foreign"; }
+
+# --- download: the versioned kernel package behind linux-image-FLAVOUR and busybox-static, cached
+# per kernel version
 resolve_package() {
-    { apt-cache depends linux-image-amd64 2> /dev/null || true; } |
+    { apt_for_arch apt-cache depends "linux-image-$flavour" 2> /dev/null || true; } |
         awk '/Depends: linux-image-[0-9]/ && !found { print $2; found = 1 }'
 }
 package=$(resolve_package)
-if [ -z "$package" ] && [ "$(id -u)" = 0 ]; then
-    apt-get update -qq > /dev/null 2>&1 || true
+if [ -z "$package" ]; then
+    if [ $native = no ]; then
+        qavel_foreign_update "$foreign" "$arch" > /dev/null 2>&1 || true
+    elif [ "$(id -u)" = 0 ]; then
+        apt-get update -qq > /dev/null 2>&1 || true
+    fi
     package=$(resolve_package)
 fi
-[ -n "$package" ] || failed_step download "apt-cache knows no package that linux-image-amd64 depends on"
+[ -n "$package" ] ||
+    failed_step download "apt-cache knows no package that linux-image-$flavour ($arch) depends on$(update_note)"
 kernel=$cache/$package
 if [ ! -f "$kernel/complete" ]; then
     find "$cache" -mindepth 1 -maxdepth 1 -exec rm -rf {} +
     mkdir -p "$kernel/deb"
-    echo "kernel tier: downloading $package"
-    if ! (cd "$kernel/deb" && apt-get download "$package") > "$kernel/download.log" 2>&1; then
-        failed_step download "apt-get download $package: $(tail -n 2 "$kernel/download.log" | tr '\n' ' ')"
+    echo "kernel tier ($arch): downloading $package and busybox-static"
+    if ! (cd "$kernel/deb" && apt_for_arch apt-get download "$package" busybox-static) \
+        > "$kernel/download.log" 2>&1; then
+        failed_step download "apt-get download $package busybox-static ($arch): $(tail -n 2 "$kernel/download.log" | tr '\n' ' ')$(update_note)"
     fi
-    if ! dpkg-deb --fsys-tarfile "$kernel"/deb/*.deb |
+    if ! dpkg-deb --fsys-tarfile "$kernel"/deb/linux-image-*.deb |
         tar -x -C "$kernel/deb" --wildcards './boot/vmlinuz-*' \
             '*/kernel/drivers/hid/hid.ko' '*/kernel/drivers/hid/hid-generic.ko' \
             '*/kernel/drivers/hid/uhid.ko'; then
         failed_step download "$package does not hold vmlinuz, hid.ko, hid-generic.ko and uhid.ko"
     fi
+    dpkg-deb --fsys-tarfile "$kernel"/deb/busybox-static_*.deb | tar -x -C "$kernel/deb" ./bin/busybox ||
+        failed_step download "busybox-static ($arch) does not hold bin/busybox"
     mv "$kernel"/deb/boot/vmlinuz-* "$kernel/vmlinuz"
+    mv "$kernel/deb/bin/busybox" "$kernel/busybox"
     find "$kernel/deb" -name '*.ko' -exec mv {} "$kernel/" \;
     rm -rf "$kernel/deb"
     touch "$kernel/complete"
@@ -63,14 +104,11 @@ download_done=$SECONDS
 # --- the initramfs: busybox, the modules, the guest's programs and their scenarios --------------
 root=$work/root
 mkdir -p "$root"/{bin,lib,etc,dev,proc,sys,tmp,runs,scenarios}
-. "$source/tools/lib/require.sh"
-missing=$(qavel_require busybox-static busybox qemu-system-x86 qemu-system-x86_64 2>&1) ||
+# The host's busybox packs the initramfs; the guest's is the one downloaded for ARCH.
+missing=$(qavel_require busybox-static busybox "$qemu_package" "${qemu[0]}" 2>&1) ||
     failed_step boot "$(echo $missing)"
 busybox=$(command -v busybox)
-if ldd "$busybox" > /dev/null 2>&1; then
-    failed_step boot "$busybox is linked dynamically; the guest needs busybox-static"
-fi
-cp "$busybox" "$root/bin/busybox"
+cp "$kernel/busybox" "$root/bin/busybox"
 cp "$bridge" "$hid_tests" "$runner" "$root/bin/"
 cp "$kernel"/*.ko "$root/lib/"
 cp "$source/tests/kernel/guest_init.sh" "$root/init"
@@ -80,32 +118,78 @@ cp "$source"/tests/runs/*.scenario "$source"/tests/runs/*.expected "$source"/tes
 cp "$source"/tests/kernel/*.scenario "$source/tests/linux/hid_preload.scenario" "$root/scenarios/"
 {
     echo "root:x:0:0:root:/:/bin/sh"
-    for uid in $(seq 1001 1009); do echo "u$uid:x:$uid:$uid::/tmp:/bin/sh"; done
+    for uid in $(seq 1001 1010); do echo "u$uid:x:$uid:$uid::/tmp:/bin/sh"; done
 } > "$root/etc/passwd"
 {
     echo "root:x:0:"
-    for uid in $(seq 1001 1009); do echo "u$uid:x:$uid:"; done
+    for uid in $(seq 1001 1010); do echo "u$uid:x:$uid:"; done
 } > "$root/etc/group"
 
 # --- the X side: Xvfb, its keymap compiler, the real program and what reads its screen ----------
-# These are dynamic, so each comes with the libraries ldd names for it, at the same paths. Without
-# one of them only the cases under X fail, saying which is missing.
+# These are dynamic, so each comes with the libraries it needs, at the same paths. For amd64 they
+# are this machine's own; for another architecture Debian's packages of it, unpacked with their
+# dependencies into build/foreign/ARCH/x-guest (tools/sysroot.sh), and the program's libraries
+# come from its sysroot. Without one of them only the cases under X fail, saying which is missing.
+x_missing=
+if [ $native = yes ]; then
+    x_root=
+    lib_roots=("")
+else
+    x_root=$foreign/x-guest
+    lib_roots=("$x_root" "$foreign/sysroot")
+    if ! bash "$source/tools/sysroot.sh" "$arch" x-guest xvfb x11-xkb-utils xdotool > "$work/x-guest.log" 2>&1; then
+        x_missing+="Xvfb, xkbcomp and xdotool for $arch ($(tail -n 1 "$work/x-guest.log")) "
+    fi
+fi
+
+# FILE's loader and the libraries it needs, recursively, as "HOST-PATH GUEST-PATH" lines, found
+# in the multiarch folders below each of lib_roots; "missing NAME" for one that is not there.
+needed_libraries() {  # FILE
+    local pending=("$1") seen=" " file name lib_root path found
+    while [ ${#pending[@]} -gt 0 ]; do
+        file=${pending[0]}
+        pending=("${pending[@]:1}")
+        for name in $(readelf -l "$file" 2> /dev/null | sed -n 's/.*program interpreter: \(.*\)]/\1/p') \
+            $(readelf -d "$file" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+            [[ $seen == *" $name "* ]] && continue
+            seen+="$name "
+            found=
+            for lib_root in "${lib_roots[@]}"; do
+                for path in $([[ $name == /* ]] && echo "$name" ||
+                    echo "/lib/$triplet/$name /usr/lib/$triplet/$name /lib/$name /usr/lib/$name"); do
+                    if [ -e "$lib_root$path" ]; then
+                        found="$lib_root$path $path"
+                        break 2
+                    fi
+                done
+            done
+            if [ -z "$found" ]; then
+                echo "missing $name"
+                continue
+            fi
+            echo "$found"
+            pending+=("${found%% *}")
+        done
+    done
+}
+
 copy_with_libraries() {  # FILE PATH-IN-GUEST
     mkdir -p "$root$(dirname "$2")"
     cp "$1" "$root$2"
-    local lib
-    for lib in $(ldd "$1" | awk '$3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }'); do
-        if [ ! -e "$root$lib" ]; then
-            mkdir -p "$root$(dirname "$lib")"
-            cp -L "$lib" "$root$lib"
+    local from to
+    while read -r from to; do
+        if [ "$from" = missing ]; then
+            x_missing+="$to (needed by $(basename "$2")) "
+        elif [ ! -e "$root$to" ]; then
+            mkdir -p "$root$(dirname "$to")"
+            cp -L "$from" "$root$to"
         fi
-    done
+    done < <(needed_libraries "$1")
 }
-x_missing=
 for tool in Xvfb:xvfb xkbcomp:x11-xkb-utils xdotool:xdotool; do
     name=${tool%%:*}
-    if path=$(command -v "$name"); then
-        copy_with_libraries "$path" "/usr/bin/$name"  # the server runs /usr/bin/xkbcomp
+    if [ -x "$x_root/usr/bin/$name" ]; then
+        copy_with_libraries "$x_root/usr/bin/$name" "/usr/bin/$name"  # the server runs /usr/bin/xkbcomp
     else
         x_missing+="$name (package ${tool#*:}) "
     fi
@@ -114,9 +198,9 @@ xkb=/usr/share/X11/xkb
 # The server's default keymap (rules evdev, model pc105, layout us) needs only these.
 for part in rules/evdev keycodes types compat geometry/pc symbols/pc symbols/us symbols/inet \
     symbols/keypad symbols/altwin symbols/srvr_ctrl; do
-    if [ -e "$xkb/$part" ]; then
+    if [ -e "$x_root$xkb/$part" ]; then
         mkdir -p "$root$xkb/$(dirname "$part")"
-        cp -r "$xkb/$part" "$root$xkb/$part"
+        cp -r "$x_root$xkb/$part" "$root$xkb/$part"
     else
         x_missing+="$xkb/$part (package xkb-data) "
     fi
@@ -124,7 +208,7 @@ done
 copy_with_libraries "$program" /bin/qavel-calib
 copy_with_libraries "$probe" /bin/x11probe
 mkdir -p "$root/var/lib/xkb"
-[ -z "$x_missing" ] || echo "the host has no ${x_missing% }" > "$root/etc/x-missing"
+[ -z "$x_missing" ] || echo "the guest has no ${x_missing% }" > "$root/etc/x-missing"
 
 # One newc entry; the console node needs no root on the host this way.
 newc_entry() {  # name, mode, rdev major, rdev minor
@@ -143,11 +227,11 @@ newc_entry() {  # name, mode, rdev major, rdev minor
 
 # --- boot and run the cases ---------------------------------------------------------------------
 console=$work/console.log
-# TCG only: this machine's /dev/kvm opens and then hangs the guest.
+packed=$SECONDS
 qemu_status=0
-timeout 300 qemu-system-x86_64 -accel tcg -m 256 -smp 1 -nodefaults -no-reboot -display none \
+timeout 300 "${qemu[@]}" -m 256 -smp 1 -nodefaults -no-reboot -display none \
     -serial stdio -kernel "$kernel/vmlinuz" -initrd "$work/initrd" \
-    -append "console=ttyS0 quiet panic=-1 rdinit=/init" < /dev/null 2> "$work/qemu.err" |
+    -append "console=$tty quiet panic=-1 rdinit=/init" < /dev/null 2> "$work/qemu.err" |
     tr -d '\r' > "$console" || qemu_status=${PIPESTATUS[0]}
 guest_done=$SECONDS
 
@@ -194,9 +278,11 @@ for case in "${cases[@]}"; do
         fail=$((fail + 1))
     fi
 done
-echo "kernel tier: $package, $pass cases passed, $fail failed;" \
+echo "kernel tier ($arch): $package, $pass cases passed, $fail failed;" \
     "$((SECONDS - tier_start)) s (download and unpack $((download_done - tier_start)) s," \
-    "guest $((guest_done - download_done)) s)"
+    "initramfs $((packed - download_done)) s, guest $((guest_done - packed)) s:" \
+    "/init at $(sed -n 's/^@qk step boot ok //p' "$console"), done at $(sed -n 's/^@qk done //p' "$console")" \
+    "of its own time)"
 # The cases without a result fail on their own, saying so; the boot itself did its part.
 if ! grep -q '^@qk done' "$console" || [ ${#missing[@]} -gt 0 ]; then
     show_console

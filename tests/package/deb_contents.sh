@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Makes the .deb as it ships, from a build of the linux-release preset, and checks what it holds:
-# the program, the udev rule, the desktop entry and its icon, the manual page, the copyright file
-# and the changelog, nothing else; the version; Depends from the libraries really linked; the
-# maintainer scripts.
-#   deb_contents.sh OUT-DIR VERSION SOURCE-DIR
+# Makes the .deb of ARCH as it ships and checks what it holds: the program, the udev rule, the
+# desktop entry and its icon, the manual page, the copyright file and the changelog, nothing
+# else; the version; the architecture, in the control file and in the program's ELF header;
+# Depends from the libraries really linked; the maintainer scripts. amd64's comes from a build of
+# the linux-release preset of its own, another architecture's from BUILD-DIR, a build of its
+# linux-ARCH preset.
+#   deb_contents.sh OUT-DIR VERSION SOURCE-DIR ARCH [BUILD-DIR]
 set -euo pipefail
 out=$1
 version=$2
 source=$3
+arch=$4
 
 fail() {
     echo "FAIL: $*" >&2
@@ -15,23 +18,37 @@ fail() {
 }
 
 . "$source/tools/lib/require.sh"
-qavel_require dpkg-dev dpkg-shlibdeps desktop-file-utils desktop-file-validate ||
+qavel_require dpkg-dev dpkg-shlibdeps desktop-file-utils desktop-file-validate binutils readelf ||
     fail "the machine lacks what the package check needs"
+# What readelf -h says of each architecture's program: class, machine, and for armhf the
+# hard-float calling convention.
+case $arch in
+amd64) elf="ELF64 Advanced Micro Devices X86-64" ;;
+arm64) elf="ELF64 AArch64" ;;
+armhf) elf="ELF32 ARM hard-float" ;;
+*) fail "unknown architecture $arch" ;;
+esac
 rm -rf "$out"
 mkdir -p "$out"
-# Kept between runs, so that a second run builds only what changed.
-build=$out-release
-(cd "$source" && cmake --preset linux-release -B "$build" && cmake --build "$build" -j2) \
-    >"$out/build.log" 2>&1 || { tail -n 40 "$out/build.log"; fail "release build"; }
+if [ $# -ge 5 ]; then
+    build=$5
+    [ -f "$build/CPackConfig.cmake" ] || fail "$build is not a configured build of linux-$arch"
+else
+    # Kept between runs, so that a second run builds only what changed.
+    build=$out-release
+    (cd "$source" && cmake --preset linux-release -B "$build" && cmake --build "$build" -j2) \
+        >"$out/build.log" 2>&1 || { tail -n 40 "$out/build.log"; fail "release build"; }
+fi
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 ||
     { cat "$out/cpack.log"; fail "cpack"; }
 rm -rf "$out/_CPack_Packages"
-deb=$out/qavel-calib_${version}_$(dpkg --print-architecture).deb
+deb=$out/qavel-calib_${version}_$arch.deb
 [ -f "$deb" ] || fail "no $(basename "$deb") in: $(ls "$out")"
 
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = qavel-calib ] || fail "package name $(field Package)"
 [ "$(field Version)" = "$version" ] || fail "package version $(field Version), project $version"
+[ "$(field Architecture)" = "$arch" ] || fail "package architecture $(field Architecture), not $arch"
 depends=$(field Depends)
 for library in libc6 libstdc++6 libx11-6 libxrandr2 libwayland-client0 libdecor-0-0 libcairo2 \
     libpangocairo-1.0-0 libxkbcommon0 libcanberra0; do
@@ -55,6 +72,10 @@ dpkg-deb -x "$deb" "$tree"
 cmp -s "$tree/usr/lib/udev/rules.d/70-qavel-touch.rules" "$source/packaging/udev/70-qavel-touch.rules" ||
     fail "the packaged udev rule differs from packaging/udev"
 [ -x "$tree/usr/bin/qavel-calib" ] || fail "the program is not executable"
+header=$(readelf -h "$tree/usr/bin/qavel-calib")
+shown="$(awk '/Class:/ { c = $2 } /Machine:/ { sub(/^ *Machine: */, ""); m = $0 }
+    /Flags:/ && /hard-float/ { h = " hard-float" } END { print c " " m h }' <<<"$header")"
+[ "$shown" = "$elf" ] || fail "the program is $shown, not $elf"
 desktop=$tree/usr/share/applications/qavel-calib.desktop
 desktop-file-validate "$desktop" || fail "desktop entry does not validate"
 grep -qx "X-Qavel-Version=$version" "$desktop" || fail "desktop entry lacks the version"
@@ -72,9 +93,12 @@ zcat "$doc/changelog.gz" >"$out/changelog"
     fail "the changelog's newest entry is not $version"
 zcat "$tree/usr/share/man/man1/qavel-calib.1.gz" | grep -q "^\\.TH QAVEL-CALIB 1 .*qavel-calib $version" ||
     fail "the manual page does not name version $version"
-[ "$("$tree/usr/bin/qavel-calib" --version | head -n 1)" = "qavel-calib $version" ] || fail "--version"
-"$tree/usr/bin/qavel-calib" --help | grep -q "^Usage: qavel-calib \[--help | --version\]$" ||
-    fail "--help"
+# Another architecture's program runs only in its kernel tier's guest.
+if [ "$arch" = "$(dpkg --print-architecture)" ]; then
+    [ "$("$tree/usr/bin/qavel-calib" --version | head -n 1)" = "qavel-calib $version" ] || fail "--version"
+    "$tree/usr/bin/qavel-calib" --help | grep -q "^Usage: qavel-calib \[--help | --version\]$" ||
+        fail "--help"
+fi
 
 control=$out/control
 dpkg-deb -e "$deb" "$control"

@@ -13,17 +13,21 @@ QAVEL_GROUPS=(build x-desktop wayland wine64 wine32 qemu packaging)
 declare -A QAVEL_GROUP_TITLE=(
     [build]="build tools" [x-desktop]="X and desktop tools" [wayland]="Wayland compositors"
     [wine64]="Wine 64-bit" [wine32]="Wine 32-bit" [qemu]="qemu" [packaging]="packaging tools")
-# build: the libraries the Linux program links are the ones src/platform/linux/CMakeLists.txt lists.
+# The libraries the program and its tests are built against (the program's are the ones
+# src/platform/linux/CMakeLists.txt lists): installed for this machine's own builds, and unpacked
+# with their dependencies into the sysroot of each ARM build (tools/sysroot.sh). A library the
+# program comes to link is one more word here.
+QAVEL_LIBRARIES="libgtest-dev libx11-dev libxrandr-dev libxi-dev libcairo2-dev libpango1.0-dev
+                 libxkbcommon-dev libwayland-dev wayland-protocols libdecor-0-dev libcanberra-dev"
 declare -A QAVEL_GROUP_PACKAGES=(
-    [build]="cmake g++ make pkg-config googletest libgtest-dev libx11-dev libxrandr-dev libxi-dev
-             libcairo2-dev libpango1.0-dev libxkbcommon-dev libwayland-dev wayland-protocols
-             libdecor-0-dev libcanberra-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686"
+    [build]="cmake g++ make pkg-config googletest $QAVEL_LIBRARIES g++-mingw-w64-x86-64
+             g++-mingw-w64-i686 g++-aarch64-linux-gnu g++-arm-linux-gnueabihf"
     [x-desktop]="xvfb xauth xdotool x11-utils x11-apps x11-xkb-utils xkb-data imagemagick
                  fonts-dejavu-core"
     [wayland]="weston sway grim wtype tesseract-ocr libdecor-0-plugin-1-cairo"
     [wine64]="wine wine64"
     [wine32]="wine32:i386"
-    [qemu]="qemu-system-x86 busybox-static"
+    [qemu]="qemu-system-x86 qemu-system-arm busybox-static"
     [packaging]="dpkg-dev file desktop-file-utils lintian")
 
 # QAVEL_INSTALL_REPORT: what could not be installed, and why, for the tests that need it.

@@ -21,6 +21,9 @@ void YieldThread()
     sched_yield();
 }
 
+// A 32-bit counter would stop in 2038 and every time-out with it.
+static_assert(sizeof(time_t) == 8, "build with _TIME_BITS=64");
+
 std::int64_t CalendarSeconds()
 {
     return static_cast<std::int64_t>(time(nullptr));
