@@ -20,6 +20,7 @@ if [ -n "$x86_skip" ]; then
     echo "x86 Windows cases skipped: $x86_skip"
 fi
 qavel_install "$x86_skip"
+x86_skip=$QAVEL_X86_SKIP
 
 passed=0
 failed=0
