@@ -202,13 +202,20 @@ qavel_wine_stage() {  # WINDOWS_BUILD DEST [inspect]
     done
 }
 
-# x64 or x86: the architecture of a Windows image, from its PE header; "unknown" otherwise.
+# x64 or x86: the architecture of a Windows image, read from its PE header (the machine field
+# after the "PE\0\0" signature that e_lfanew at 0x3c points to), not from file's words, which
+# change between its versions; "unknown" otherwise.
 qavel_pe_arch() {  # FILE
-    case $(file -b "$1") in
-        PE32+\ *x86-64*) echo x64 ;;
-        PE32\ *80386*) echo x86 ;;
-        *) echo unknown ;;
+    local at sig machine
+    [ "$(od -An -tx1 -N2 "$1" 2>/dev/null | tr -d ' \n')" = 4d5a ] || { echo unknown; return; }
+    at=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' \n')
+    sig=$(od -An -tx1 -j"${at:-0}" -N6 "$1" | tr -d ' \n')
+    case ${sig:0:8}:${sig:8:4} in
+        50450000:6486) machine=x64 ;;
+        50450000:4c01) machine=x86 ;;
+        *) machine=unknown ;;
     esac
+    echo "$machine"
 }
 
 # The DLL overrides that make the staged simulator DLLs stand in for Wine's own.
