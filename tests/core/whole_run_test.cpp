@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/session_driver.h"
 #include "common/shared_state.h"
 #include "core/test_support.h"
