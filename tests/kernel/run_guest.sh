@@ -85,12 +85,20 @@ if [ ! -f "$kernel/complete" ]; then
         > "$kernel/download.log" 2>&1; then
         failed_step download "apt-get download $package busybox-static ($arch): $(tail -n 2 "$kernel/download.log" | tr '\n' ' ')$(update_note)"
     fi
+    # Newer kernels (Debian 13's 6.12) ship their modules compressed; busybox's insmod takes only
+    # the plain .ko.
     if ! dpkg-deb --fsys-tarfile "$kernel"/deb/linux-image-*.deb |
         tar -x -C "$kernel/deb" --wildcards './boot/vmlinuz-*' \
-            '*/kernel/drivers/hid/hid.ko' '*/kernel/drivers/hid/hid-generic.ko' \
-            '*/kernel/drivers/hid/uhid.ko'; then
+            '*/kernel/drivers/hid/hid.ko*' '*/kernel/drivers/hid/hid-generic.ko*' \
+            '*/kernel/drivers/hid/uhid.ko*'; then
         failed_step download "$package does not hold vmlinuz, hid.ko, hid-generic.ko and uhid.ko"
     fi
+    for module in $(find "$kernel/deb" -name '*.ko.xz' -o -name '*.ko.zst'); do
+        case $module in
+            *.xz) xz -d "$module" 2> "$kernel/unpack.log" ;;
+            *.zst) zstd -q -d --rm "$module" 2> "$kernel/unpack.log" ;;
+        esac || failed_step download "cannot unpack $(basename "$module"): $(tail -n1 "$kernel/unpack.log")"
+    done
     dpkg-deb --fsys-tarfile "$kernel"/deb/busybox-static_*.deb | tar -x -C "$kernel/deb" ./bin/busybox ||
         failed_step download "busybox-static ($arch) does not hold bin/busybox"
     mv "$kernel"/deb/boot/vmlinuz-* "$kernel/vmlinuz"

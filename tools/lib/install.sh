@@ -27,7 +27,7 @@ declare -A QAVEL_GROUP_PACKAGES=(
     [wayland]="weston sway grim wtype tesseract-ocr libdecor-0-plugin-1-cairo"
     [wine64]="wine wine64"
     [wine32]="wine32:i386"
-    [qemu]="qemu-system-x86 qemu-system-arm busybox-static"
+    [qemu]="qemu-system-x86 qemu-system-arm busybox-static xz-utils zstd"
     [packaging]="dpkg-dev file desktop-file-utils lintian")
 
 # QAVEL_INSTALL_REPORT: what could not be installed, and why, for the tests that need it.
