@@ -12,6 +12,20 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 . tools/lib/install.sh
+. tools/lib/release_root.sh
+# Debian 12 and 13 are each proved: on one, the suite runs again inside a root of the other.
+this_release=$(qavel_release_codename)
+other_release=$(qavel_other_release "$this_release")
+other_note=""
+if [ -n "${QAVEL_IN_RELEASE_ROOT:-}" ]; then
+    other_release=""  # this is the run inside the other release's root
+elif [ "${QAVEL_OTHER_RELEASE:-}" = no ]; then
+    other_release=""
+    other_note="$(qavel_release_title "$(qavel_other_release "$this_release")") skipped: left out by QAVEL_OTHER_RELEASE=no"
+elif [ -z "$other_release" ]; then
+    other_note="the other release skipped: this machine runs $(qavel_release_title "$this_release"), and only Debian 12 and 13 make a root of each other"
+fi
+if [ -n "$other_note" ]; then echo "$other_note"; fi
 # Found out once: whether this machine runs 32-bit x86 programs (QAVEL_I386=no forces "no"; see
 # tools/lib/install.sh). Where it does not, wine32 is not installed and the x86 Wine cases are
 # skipped with this reason; the 32-bit program is still built and its package checked.
@@ -104,11 +118,51 @@ if build linux-tsan; then
     run_tests linux-tsan
 fi
 
+this_title="$(qavel_release_title "$this_release"), this machine"
+echo "=== summary: $this_title"
 echo "$windows_note"
 echo "$arm_note"
 [ -n "$ci_note" ] && echo "$ci_note"
 echo "the whole run: $SECONDS s"
 [ -n "$x86_skip" ] && echo "x86 Windows cases skipped: $x86_skip"
+this_counts="$passed passed, $failed failed, $skipped skipped"
+
+# The same suite again on the other release, in a root of it that this command makes and keeps
+# (tools/lib/release_root.sh); QAVEL_OTHER_RELEASE=no leaves it out of a quick local run.
+if [ -n "$other_release" ]; then
+    other_title="$(qavel_release_title "$other_release"), in build/roots/$other_release"
+    other_log=$root/build/roots/$other_release-test.log
+    other_start=$SECONDS
+    echo "=== the test command in $other_title (its output: $other_log)"
+    mkdir -p "$root/build/roots"
+    rm -f "$other_log"
+    tail -F "$other_log" 2>/dev/null > >(sed -u "s/^/[$other_release] /") &
+    follower=$!
+    other_counts=$(qavel_release_run "$root" "$other_release" "$other_log")
+    sleep 2  # the follower's last lines
+    kill "$follower" 2>/dev/null || true
+    wait "$follower" 2>/dev/null || true
+    echo "=== summary: $other_title ($((SECONDS - other_start)) s)"
+    if [[ $other_counts == error:* ]]; then
+        echo "${other_counts#error: }"
+        failed=$((failed + 1))
+        other_counts="it could not run: ${other_counts#error: }"
+    else
+        sed -n '/^=== summary: /,$p' "$other_log" | grep -Ev '^(=== summary|[0-9]+ passed, )' || true
+        read -r p f s <<<"$other_counts"
+        passed=$((passed + p))
+        failed=$((failed + f))
+        skipped=$((skipped + s))
+        other_counts="$p passed, $f failed, $s skipped"
+    fi
+    echo "$this_title: $this_counts"
+    echo "$other_title: $other_counts"
+    echo "both releases, the whole run: $SECONDS s"
+elif [ -n "$other_note" ]; then
+    echo "$this_title: $this_counts"
+    echo "$other_note"
+    skipped=$((skipped + 1))
+fi
 if [ "$skipped" -gt 0 ]; then
     echo "$passed passed, $failed failed, $skipped skipped"
 else

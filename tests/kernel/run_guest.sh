@@ -99,10 +99,13 @@ if [ ! -f "$kernel/complete" ]; then
             *.zst) zstd -q -d --rm "$module" 2> "$kernel/unpack.log" ;;
         esac || failed_step download "cannot unpack $(basename "$module"): $(tail -n1 "$kernel/unpack.log")"
     done
-    dpkg-deb --fsys-tarfile "$kernel"/deb/busybox-static_*.deb | tar -x -C "$kernel/deb" ./bin/busybox ||
-        failed_step download "busybox-static ($arch) does not hold bin/busybox"
+    # /bin/busybox up to Debian 12, /usr/bin/busybox from 13 (merged /usr).
+    dpkg-deb --fsys-tarfile "$kernel"/deb/busybox-static_*.deb |
+        tar -x -C "$kernel/deb" --wildcards './bin/busybox' './usr/bin/busybox' 2> /dev/null || true
+    [ -f "$kernel/deb/bin/busybox" ] || [ -f "$kernel/deb/usr/bin/busybox" ] ||
+        failed_step download "busybox-static ($arch) holds neither bin/busybox nor usr/bin/busybox"
     mv "$kernel"/deb/boot/vmlinuz-* "$kernel/vmlinuz"
-    mv "$kernel/deb/bin/busybox" "$kernel/busybox"
+    mv "$(ls "$kernel/deb/bin/busybox" "$kernel/deb/usr/bin/busybox" 2> /dev/null | head -n1)" "$kernel/busybox"
     find "$kernel/deb" -name '*.ko' -exec mv {} "$kernel/" \;
     rm -rf "$kernel/deb"
     touch "$kernel/complete"
