@@ -45,6 +45,7 @@ qavel_release_root_make() {  # CODENAME ROOT
         echo "the $(qavel_release_title "$codename") root needs root (debootstrap, chroot)"
         return 1
     fi
+    mkdir -p "$(dirname "$root")"
     free=$(df -Pk "$(dirname "$root")" | awk 'NR == 2 { print int($4 / 1048576) }')
     if [ "${free:-0}" -lt 16 ]; then
         echo "the $(qavel_release_title "$codename") root needs 16 GB free in $(dirname "$root"), there are $free GB"
@@ -58,7 +59,6 @@ qavel_release_root_make() {  # CODENAME ROOT
     { read -r main; read -r security; } < <(qavel_release_mirrors)
     qavel_release_unmount "$root.tmp"
     rm -rf "$root" "$root.tmp"
-    mkdir -p "$(dirname "$root")"
     if ! debootstrap --variant=minbase --include=ca-certificates "$codename" "$root.tmp" "$main" \
         >"$root.log" 2>&1; then
         echo "debootstrap $codename $main failed: $(grep -m1 '^E: ' "$root.log" || tail -n1 "$root.log")"
