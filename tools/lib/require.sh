@@ -30,3 +30,13 @@ qavel_skip() {  # REASON
     exit 0
 }
 
+# Fails, saying in one line what needs how much where, when the file system of DIR (or of its
+# nearest existing parent) has less than MIB MiB free.
+qavel_need_space() {  # DIR MIB WHAT
+    local dir=$1 need=$2 free
+    while [ ! -d "$dir" ]; do dir=$(dirname "$dir"); done
+    free=$(($(df -Pk "$dir" | awk 'NR == 2 { print $4 }') / 1024))
+    [ "$free" -ge "$need" ] && return 0
+    echo "not enough free disk space: $3 needs $need MiB in $1, and only $free MiB are free there" >&2
+    return 1
+}
