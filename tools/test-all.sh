@@ -26,11 +26,28 @@ passed=0
 failed=0
 skipped=0
 jobs=$(nproc 2>/dev/null || echo 2)
+# The summary's lines: each build that failed and each test skipped, with the reason.
+failures=()
+skips=()
+# The compiler of each cross build, as package and command: where it is missing, the build fails
+# with the install's reason, and the tests of that build are counted in that failure.
+declare -A cross_compiler=(
+    [windows]="g++-mingw-w64-x86-64 x86_64-w64-mingw32-g++-posix"
+    [windows-x86]="g++-mingw-w64-i686 i686-w64-mingw32-g++-posix"
+    [linux-arm64]="g++-aarch64-linux-gnu aarch64-linux-gnu-g++"
+    [linux-armhf]="g++-arm-linux-gnueabihf arm-linux-gnueabihf-g++")
 
 build() {  # preset, extra cmake arguments...
-    local preset=$1
+    local preset=$1 missing
     shift
     echo "=== build $preset"
+    if [ -n "${cross_compiler[$preset]:-}" ] &&
+        ! missing=$(qavel_require ${cross_compiler[$preset]} 2>&1); then
+        echo "build of $preset FAILED: $missing"
+        failures+=("build of $preset: $missing")
+        failed=$((failed + 1))
+        return 1
+    fi
     if cmake --preset "$preset" -DQAVEL_WERROR=ON "$@" > "build-$preset.log" 2>&1 &&
         cmake --build --preset "$preset" -j "$jobs" >> "build-$preset.log" 2>&1; then
         rm -f "build-$preset.log"
@@ -38,6 +55,7 @@ build() {  # preset, extra cmake arguments...
     fi
     tail -n 60 "build-$preset.log"
     echo "build of $preset FAILED (full log: build-$preset.log)"
+    failures+=("build of $preset: see build-$preset.log")
     failed=$((failed + 1))
     return 1
 }
@@ -54,9 +72,10 @@ run_tests() {  # preset, extra ctest arguments...
         total=$(echo "$summary" | awk '{print $NF}')
         # ctest counts a skipped test among the passed ones; here it is neither.
         skip=$(grep -c '(Skipped)$' "$log" || true)
+        skip_reasons "build/$preset/Testing/Temporary/LastTest.log" \
+            $(sed -n 's/^\s*[0-9]* - \(.*\) (Skipped)$/\1/p' "$log")
         passed=$((passed + total - bad - skip))
         failed=$((failed + bad))
-        skipped=$((skipped + skip))
     else
         echo "ctest of $preset ran no test"
         failed=$((failed + 1))
@@ -64,13 +83,33 @@ run_tests() {  # preset, extra ctest arguments...
     rm -f "$log"
 }
 
+# Counts each skipped TEST, and adds it to the summary with the reason its QAVEL SKIP line gave
+# (qavel_skip in tools/lib/require.sh); a skip without one counts as failed.
+skip_reasons() {  # LAST_TEST_LOG TEST...
+    local last=$1 test reason
+    shift
+    for test in "$@"; do
+        reason=$(awk -v test="$test" '/^[0-9]+\/[0-9]+ Test: / { current = $3 }
+            /^Output:$/ { output = 1 } /^<end of output>$/ { output = 0 }
+            output && current == test && /^QAVEL SKIP: / { sub(/^QAVEL SKIP: /, ""); print; exit }' \
+            "$last" 2>/dev/null)
+        if [ -n "$reason" ]; then
+            skips+=("$test: $reason")
+            skipped=$((skipped + 1))
+        else
+            failures+=("$test: skipped without a reason")
+            failed=$((failed + 1))
+        fi
+    done
+}
+
 windows_dir=""
 windows_x86_dir=""
 windows_start=$SECONDS
-if command -v i686-w64-mingw32-g++-posix > /dev/null && build windows-x86; then
+if build windows-x86; then
     windows_x86_dir="$root/build/windows-x86"
 fi
-if command -v x86_64-w64-mingw32-g++-posix > /dev/null && build windows; then
+if build windows; then
     windows_dir="$root/build/windows"
 fi
 windows_note="windows builds (x64, x86): $((SECONDS - windows_start)) s"
@@ -109,6 +148,8 @@ echo "$arm_note"
 [ -n "$ci_note" ] && echo "$ci_note"
 echo "the whole run: $SECONDS s"
 [ -n "$x86_skip" ] && echo "x86 Windows cases skipped: $x86_skip"
+for line in ${failures[@]+"${failures[@]}"}; do echo "FAILED: $line"; done
+for line in ${skips[@]+"${skips[@]}"}; do echo "skipped: $line"; done
 if [ "$skipped" -gt 0 ]; then
     echo "$passed passed, $failed failed, $skipped skipped"
 else
