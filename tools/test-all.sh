@@ -146,10 +146,10 @@ fi
 echo "$windows_note"
 echo "$arm_note"
 [ -n "$ci_note" ] && echo "$ci_note"
-echo "the whole run: $SECONDS s"
-[ -n "$x86_skip" ] && echo "x86 Windows cases skipped: $x86_skip"
 for line in ${failures[@]+"${failures[@]}"}; do echo "FAILED: $line"; done
 for line in ${skips[@]+"${skips[@]}"}; do echo "skipped: $line"; done
+echo "the whole run: $SECONDS s"
+[ -n "$x86_skip" ] && echo "x86 Windows cases skipped: $x86_skip"
 if [ "$skipped" -gt 0 ]; then
     echo "$passed passed, $failed failed, $skipped skipped"
 else

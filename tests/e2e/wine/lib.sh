@@ -55,6 +55,8 @@ cleanup() {
     qavel_wine_stop
     if [ -n "$PROGRAM_PID" ]; then kill "$PROGRAM_PID" 2>/dev/null || true; fi
     qavel_stop_xvfb
+    # A case that failed midway may still have a step in the background (a state recorder).
+    kill $(jobs -p) 2>/dev/null || true
     exit $status
 }
 
