@@ -78,6 +78,7 @@ run_tests() {  # preset, extra ctest arguments...
         failed=$((failed + bad))
     else
         echo "ctest of $preset ran no test"
+        failures+=("ctest of $preset ran no test")
         failed=$((failed + 1))
     fi
     rm -f "$log"

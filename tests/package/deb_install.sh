@@ -36,12 +36,13 @@ dpkg_retrying() {
 }
 
 if dpkg-query -W -f='${Status}' qavel-calib 2>/dev/null | grep -q "ok installed"; then
-    [ -f "$leftover" ] ||
-        qavel_skip "qavel-calib $(dpkg-query -W -f='${Version}' qavel-calib) was installed on this machine before the test; not touching it"
+    [ -f "$leftover" ] || qavel_skip "qavel-calib $(dpkg-query -W -f='${Version}' qavel-calib) was" \
+        "installed on this machine before the test; not touching it"
     echo "purging the qavel-calib an earlier run of this test installed and could not purge"
 fi
 if [ -f "$leftover" ]; then
-    dpkg_retrying --purge qavel-calib || { echo "FAIL: could not purge the earlier run's qavel-calib" >&2; exit 1; }
+    dpkg_retrying --purge qavel-calib ||
+        { echo "FAIL: could not purge the earlier run's qavel-calib" >&2; exit 1; }
     rm -f "$leftover"
 fi
 

@@ -78,7 +78,8 @@ qavel_apt_reason() {  # LOG
     line=$(grep -m1 '^E: ' "$1" || true)
     [ -n "$line" ] || line=$(grep -v '^\s*$' "$1" | tail -n1 || true)
     unmet=$(qavel_apt_unmet "$1" | head -n 3 | paste -sd ';' | sed 's/;/; /g' || true)
-    printf '%s%s' "${line:-apt gave no reason}" "${unmet:+ (unmet dependencies: $unmet)}" | tr -s '\n\t' '  '
+    printf '%s%s' "${line:-apt gave no reason}" "${unmet:+ (unmet dependencies: $unmet)}" |
+        tr -s '\n\t' '  '
 }
 
 # apt's block "The following packages have unmet dependencies:" (apt 3 writes "Unsatisfied
@@ -97,7 +98,8 @@ qavel_apt_i386_unavailable() {  # LOG
     local error unmet
     error=$(grep -m1 '^E: ' "$1" || true)
     case $error in
-        "E: Unable to locate package "*:i386 | "E: Package '"*":i386' has no installation candidate") return 0 ;;
+        "E: Unable to locate package "*:i386 | "E: Package '"*":i386' has no installation candidate")
+            return 0 ;;
         "E: Unable to correct problems, you have held broken packages."*) ;;
         *) return 1 ;;
     esac
@@ -112,7 +114,8 @@ qavel_apt_update() {  # LOG
     local deadline=$((SECONDS + 600)) said=""
     while ! apt-get update -qq >"$1" 2>&1; do
         grep -q '^E: Could not get lock .*/lists/lock' "$1" && [ $SECONDS -lt $deadline ] || return 1
-        [ -n "$said" ] || echo "install: waiting for the apt lists lock: $(grep -m1 '^E: Could not get lock' "$1")"
+        [ -n "$said" ] ||
+            echo "install: waiting for the apt lists lock: $(grep -m1 '^E: Could not get lock' "$1")"
         said=1
         sleep 5
     done

@@ -37,6 +37,6 @@ qavel_need_space() {  # DIR MIB WHAT
     while [ ! -d "$dir" ]; do dir=$(dirname "$dir"); done
     free=$(($(df -Pk "$dir" | awk 'NR == 2 { print $4 }') / 1024))
     [ "$free" -ge "$need" ] && return 0
-    echo "not enough free disk space: $3 needs $need MiB in $1, and only $free MiB are free there" >&2
+    echo "not enough free disk space: $3 needs $need MiB in $1, only $free MiB are free" >&2
     return 1
 }
