@@ -1,19 +1,26 @@
 #!/usr/bin/env bash
 # Installs the .deb on this machine with dpkg -i: the rule and the program are in place, and the
 # installed program, started as a user would (no simulator), reaches its "no controller" outcome
-# under Xvfb (through X11). The package is purged afterwards, also after a failure. Root only; a
-# package that was installed before is left alone (skipped), unless this test installed it and
-# could not purge it.
+# under Xvfb (through X11). The package is purged afterwards, also after a failure. Root only; a package that
+# was installed before is left alone (skipped).
 #   deb_install.sh DEB-DIR VERSION PROBE
 set -euo pipefail
 deb=$1/qavel-calib_${2}_$(dpkg --print-architecture).deb
 probe=$3
 . "$(dirname "$0")/../../tools/lib/require.sh"
 # Written before dpkg -i and removed once the package is purged: while it is there, an installed
-# qavel-calib is this test's own leftover. /var/tmp outlives a reboot, as the package does.
+# qavel-calib is this test's own leftover, purged first rather than skipped for ever. /var/tmp
+# outlives a reboot, as the package does.
 leftover=/var/tmp/qavel-calib.deb_install.leftover
 
-[ "$(id -u)" = 0 ] || qavel_skip "dpkg -i needs root, and the test command did not run as root"
+if [ "$(id -u)" != 0 ]; then
+    qavel_skip "dpkg -i needs root, and the test command did not run as root"
+fi
+if dpkg-query -W -f='${Status}' qavel-calib 2>/dev/null | grep -q "ok installed"; then
+    [ -f "$leftover" ] || qavel_skip "qavel-calib $(dpkg-query -W -f='${Version}' qavel-calib) was" \
+        "installed on this machine before the test; not touching it"
+    echo "purging the qavel-calib an earlier run of this test installed and could not purge"
+fi
 [ -f "$deb" ] || { echo "FAIL: no package $deb" >&2; exit 1; }
 
 # Another dpkg or apt run on the machine holds the lock for a while; wait for it.
@@ -35,11 +42,6 @@ dpkg_retrying() {
     return 1
 }
 
-if dpkg-query -W -f='${Status}' qavel-calib 2>/dev/null | grep -q "ok installed"; then
-    [ -f "$leftover" ] || qavel_skip "qavel-calib $(dpkg-query -W -f='${Version}' qavel-calib) was" \
-        "installed on this machine before the test; not touching it"
-    echo "purging the qavel-calib an earlier run of this test installed and could not purge"
-fi
 if [ -f "$leftover" ]; then
     dpkg_retrying --purge qavel-calib ||
         { echo "FAIL: could not purge the earlier run's qavel-calib" >&2; exit 1; }
