@@ -39,7 +39,7 @@ declare -A cross_compiler=(
 # What the tests lose when a build fails: they are not registered, and that failure stands for them.
 declare -A build_carries=(
     [windows]="the x64 Wine cases, every Wine hidclass case and the Windows zip"
-    [windows-x86]="the x86 Wine cases and the Windows zip"
+    [windows-x86]="the x86 Wine and Wine hidclass cases and the Windows zip"
     [linux-arm64]="the arm64 package and kernel tier"
     [linux-armhf]="the armhf package and kernel tier")
 
