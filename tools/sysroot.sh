@@ -35,6 +35,8 @@ fail() {
     exit 1
 }
 
+# The arm64 sysroot holds some 300 MiB; its lists and packages come on top while it is made.
+space=$(qavel_need_space "$dir" 500 "the $arch $name" 2>&1) || fail "$space"
 echo "$name for $arch: downloading $packages and their dependencies into $root"
 qavel_foreign_update "$dir" "$arch" || fail "no list of $arch packages"
 rm -rf "$debs" "$root"

@@ -40,11 +40,35 @@ passed=0
 failed=0
 skipped=0
 jobs=$(nproc 2>/dev/null || echo 2)
+# The summary's lines: each build that failed and each test skipped, with the reason.
+failures=()
+skips=()
+# The compiler of each cross build, as package and command: where it is missing, the build fails
+# with the install's reason, and the tests of that build are counted in that failure.
+declare -A cross_compiler=(
+    [windows]="g++-mingw-w64-x86-64 x86_64-w64-mingw32-g++-posix"
+    [windows-x86]="g++-mingw-w64-i686 i686-w64-mingw32-g++-posix"
+    [linux-arm64]="g++-aarch64-linux-gnu aarch64-linux-gnu-g++"
+    [linux-armhf]="g++-arm-linux-gnueabihf arm-linux-gnueabihf-g++")
+# What the tests lose when a build fails: they are not registered, and that failure stands for them.
+declare -A build_carries=(
+    [windows]="the x64 Wine cases, every Wine hidclass case and the Windows zip"
+    [windows-x86]="the x86 Wine and Wine hidclass cases and the Windows zip"
+    [linux-arm64]="the arm64 package and kernel tier"
+    [linux-armhf]="the armhf package and kernel tier")
 
 build() {  # preset, extra cmake arguments...
-    local preset=$1
+    local preset=$1 missing lost
     shift
+    lost=${build_carries[$preset]:+, so not run: ${build_carries[$preset]}}
     echo "=== build $preset"
+    if [ -n "${cross_compiler[$preset]:-}" ] &&
+        ! missing=$(qavel_require ${cross_compiler[$preset]} 2>&1); then
+        echo "build of $preset FAILED: $missing"
+        failures+=("build of $preset$lost: $missing")
+        failed=$((failed + 1))
+        return 1
+    fi
     if cmake --preset "$preset" -DQAVEL_WERROR=ON "$@" > "build-$preset.log" 2>&1 &&
         cmake --build --preset "$preset" -j "$jobs" >> "build-$preset.log" 2>&1; then
         rm -f "build-$preset.log"
@@ -52,6 +76,7 @@ build() {  # preset, extra cmake arguments...
     fi
     tail -n 60 "build-$preset.log"
     echo "build of $preset FAILED (full log: build-$preset.log)"
+    failures+=("build of $preset$lost: see build-$preset.log")
     failed=$((failed + 1))
     return 1
 }
@@ -68,23 +93,45 @@ run_tests() {  # preset, extra ctest arguments...
         total=$(echo "$summary" | awk '{print $NF}')
         # ctest counts a skipped test among the passed ones; here it is neither.
         skip=$(grep -c '(Skipped)$' "$log" || true)
+        skip_reasons "build/$preset/Testing/Temporary/LastTest.log" \
+            $(sed -n 's/^\s*[0-9]* - \(.*\) (Skipped)$/\1/p' "$log")
         passed=$((passed + total - bad - skip))
         failed=$((failed + bad))
-        skipped=$((skipped + skip))
     else
         echo "ctest of $preset ran no test"
+        failures+=("ctest of $preset ran no test")
         failed=$((failed + 1))
     fi
     rm -f "$log"
 }
 
+# Counts each skipped TEST, and adds it to the summary with the reason its QAVEL SKIP line gave
+# (qavel_skip in tools/lib/require.sh); a skip without one counts as failed.
+skip_reasons() {  # LAST_TEST_LOG TEST...
+    local last=$1 test reason
+    shift
+    for test in "$@"; do
+        reason=$(awk -v test="$test" '/^[0-9]+\/[0-9]+ Test: / { current = $3 }
+            /^Output:$/ { output = 1 } /^<end of output>$/ { output = 0 }
+            output && current == test && /^QAVEL SKIP: / { sub(/^QAVEL SKIP: /, ""); print; exit }' \
+            "$last" 2>/dev/null)
+        if [ -n "$reason" ]; then
+            skips+=("$test: $reason")
+            skipped=$((skipped + 1))
+        else
+            failures+=("$test: skipped without a reason")
+            failed=$((failed + 1))
+        fi
+    done
+}
+
 windows_dir=""
 windows_x86_dir=""
 windows_start=$SECONDS
-if command -v i686-w64-mingw32-g++-posix > /dev/null && build windows-x86; then
+if build windows-x86; then
     windows_x86_dir="$root/build/windows-x86"
 fi
-if command -v x86_64-w64-mingw32-g++-posix > /dev/null && build windows; then
+if build windows; then
     windows_dir="$root/build/windows"
 fi
 windows_note="windows builds (x64, x86): $((SECONDS - windows_start)) s"
@@ -123,6 +170,8 @@ echo "=== summary: $this_title"
 echo "$windows_note"
 echo "$arm_note"
 [ -n "$ci_note" ] && echo "$ci_note"
+for line in ${failures[@]+"${failures[@]}"}; do echo "FAILED: $line"; done
+for line in ${skips[@]+"${skips[@]}"}; do echo "skipped: $line"; done
 echo "the whole run: $SECONDS s"
 [ -n "$x86_skip" ] && echo "x86 Windows cases skipped: $x86_skip"
 this_counts="$passed passed, $failed failed, $skipped skipped"

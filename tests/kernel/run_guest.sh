@@ -79,6 +79,9 @@ fi
 kernel=$cache/$package
 if [ ! -f "$kernel/complete" ]; then
     find "$cache" -mindepth 1 -maxdepth 1 -exec rm -rf {} +
+    # A kernel package is some 100 MiB; a few files of it are kept.
+    space=$(qavel_need_space "$cache" 250 "the kernel package of $arch" 2>&1) ||
+        failed_step download "$space"
     mkdir -p "$kernel/deb"
     echo "kernel tier ($arch): downloading $package and busybox-static"
     if ! (cd "$kernel/deb" && apt_for_arch apt-get download "$package" busybox-static) \

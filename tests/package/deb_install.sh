@@ -7,14 +7,19 @@
 set -euo pipefail
 deb=$1/qavel-calib_${2}_$(dpkg --print-architecture).deb
 probe=$3
+. "$(dirname "$0")/../../tools/lib/require.sh"
+# Written before dpkg -i and removed once the package is purged: while it is there, an installed
+# qavel-calib is this test's own leftover, purged first rather than skipped for ever. /var/tmp
+# outlives a reboot, as the package does.
+leftover=/var/tmp/qavel-calib.deb_install.leftover
 
 if [ "$(id -u)" != 0 ]; then
-    echo "SKIP: dpkg -i needs root"
-    exit 77
+    qavel_skip "dpkg -i needs root, and the test command did not run as root"
 fi
 if dpkg-query -W -f='${Status}' qavel-calib 2>/dev/null | grep -q "ok installed"; then
-    echo "SKIP: qavel-calib is already installed on this machine; not touching it"
-    exit 77
+    [ -f "$leftover" ] || qavel_skip "qavel-calib $(dpkg-query -W -f='${Version}' qavel-calib) was" \
+        "installed on this machine before the test; not touching it"
+    echo "purging the qavel-calib an earlier run of this test installed and could not purge"
 fi
 [ -f "$deb" ] || { echo "FAIL: no package $deb" >&2; exit 1; }
 
@@ -37,20 +42,27 @@ dpkg_retrying() {
     return 1
 }
 
+if [ -f "$leftover" ]; then
+    dpkg_retrying --purge qavel-calib ||
+        { echo "FAIL: could not purge the earlier run's qavel-calib" >&2; exit 1; }
+    rm -f "$leftover"
+fi
+
 installed=0
 purge() {
-    if [ $installed = 1 ]; then
-        dpkg_retrying --purge qavel-calib || echo "could not purge qavel-calib" >&2
-        installed=0
-    fi
+    [ $installed = 1 ] || return 0
+    dpkg_retrying --purge qavel-calib || { echo "could not purge qavel-calib" >&2; return 1; }
+    installed=0
+    rm -f "$leftover"
 }
 
 installed=1
-dpkg_retrying -i "$deb" || { purge; echo "FAIL: dpkg -i" >&2; exit 1; }
+: >"$leftover"
+dpkg_retrying -i "$deb" || { purge || true; echo "FAIL: dpkg -i" >&2; exit 1; }
 
 # The end-to-end library starts Xvfb and offers the outcome checks.
 . "$(dirname "$0")/../e2e/linux/lib.sh" /usr/bin/qavel-calib "" "$probe"
-trap 'purge; cleanup' EXIT
+trap 'purge || true; cleanup' EXIT
 
 [ -f /usr/lib/udev/rules.d/70-qavel-touch.rules ] || fail "udev rule not installed"
 [ -x /usr/bin/qavel-calib ] || fail "program not installed"
@@ -62,7 +74,7 @@ PROGRAM_PID=$!
 expect_message "Error" "Cannot find Qavel touch controller." error Escape
 expect_exit_zero
 
-purge
+purge || fail "dpkg --purge failed"
 [ ! -e /usr/bin/qavel-calib ] && [ ! -e /usr/lib/udev/rules.d/70-qavel-touch.rules ] ||
     fail "files left behind after the purge"
 echo PASS

@@ -8,6 +8,32 @@
 QAVEL_SCREEN=${QAVEL_SCREEN:-1024x768}
 QAVEL_XVFB_PID=
 
+# When process PID started (in clock ticks since boot), so that a reused number is not taken for it.
+qavel_started() {  # PID
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    set -- ${stat##*) }
+    echo "${20}"
+}
+
+# Ends PID (TERM, then KILL after 5 s) once the shell that calls this has ended, however it ended:
+# no trap runs on SIGKILL, which is how ctest ends a case at its time-out. The watcher leaves the
+# shell's process tree at once, so that the kill of that tree does not take it too.
+qavel_end_with_us() {  # PID
+    local owner=$BASHPID pid=$1 owner_start start
+    owner_start=$(qavel_started "$owner") && start=$(qavel_started "$pid") || return 0
+    ( (
+        while [ "$(qavel_started "$owner")" = "$owner_start" ]; do
+            [ "$(qavel_started "$pid")" = "$start" ] || exit 0
+            sleep 1
+        done
+        [ "$(qavel_started "$pid")" = "$start" ] || exit 0
+        kill "$pid"
+        sleep 5
+        [ "$(qavel_started "$pid")" != "$start" ] || kill -KILL "$pid"
+    ) </dev/null >/dev/null 2>&1 & )
+}
+
 # Whether a server answers on display NUMBER.
 qavel_display_answers() {  # NUMBER
     DISPLAY=":$1" xdpyinfo >/dev/null 2>&1
@@ -45,6 +71,7 @@ qavel_start_xvfb() {  # [LOG]
         [ -e "/tmp/.X$number-lock" ] && continue
         Xvfb ":$number" -screen 0 "${QAVEL_SCREEN}x24" -nolisten tcp >"$log" 2>&1 &
         QAVEL_XVFB_PID=$!
+        qavel_end_with_us "$QAVEL_XVFB_PID"
         if qavel_xvfb_is_ours "$number"; then
             export DISPLAY=":$number"
             return 0
@@ -106,6 +133,7 @@ qavel_start_wayland() {  # KIND [LOG]
         ;;
     *) echo "no Wayland compositor of kind $kind" >&2; return 1 ;;
     esac
+    qavel_end_with_us "$QAVEL_WAYLAND_PID"
     # The socket comes once the compositor is up; clients are served once its shell is loaded.
     deadline=$((SECONDS + 60))
     while [ -z "$socket" ] || [ ! -S "$QAVEL_WAYLAND_DIR/$socket" ]; do
@@ -128,6 +156,7 @@ qavel_start_wayland() {  # KIND [LOG]
     if [ "$kind" = sway ]; then
         wtype -s 86400000 &
         QAVEL_WAYLAND_KEYBOARD_PID=$!
+        qavel_end_with_us "$QAVEL_WAYLAND_KEYBOARD_PID"
     fi
 }
 

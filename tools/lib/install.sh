@@ -7,11 +7,15 @@
 # decides.
 
 # The groups, each installed on its own, so that one that cannot be installed does not take the
-# others with it. wine64 is named: Debian's wine depends on "wine64 | wine32", which apt may
-# satisfy with wine32 alone.
-QAVEL_GROUPS=(build x-desktop wayland wine64 wine32 qemu packaging)
+# others with it: the compilers and libraries for this machine first, then each cross compiler on
+# its own. wine64 is named: Debian's wine depends on "wine64 | wine32", which apt may satisfy with
+# wine32 alone.
+QAVEL_GROUPS=(build mingw-x64 mingw-x86 cross-arm64 cross-armhf x-desktop wayland wine64 wine32 qemu
+              packaging)
 declare -A QAVEL_GROUP_TITLE=(
-    [build]="build tools" [x-desktop]="X and desktop tools" [wayland]="Wayland compositors"
+    [build]="build tools" [mingw-x64]="mingw-w64 for x64" [mingw-x86]="mingw-w64 for x86"
+    [cross-arm64]="arm64 cross compiler" [cross-armhf]="armhf cross compiler"
+    [x-desktop]="X and desktop tools" [wayland]="Wayland compositors"
     [wine64]="Wine 64-bit" [wine32]="Wine 32-bit" [qemu]="qemu" [packaging]="packaging tools")
 # The libraries the program and its tests are built against (the program's are the ones
 # src/platform/linux/CMakeLists.txt lists): installed for this machine's own builds, and unpacked
@@ -20,8 +24,9 @@ declare -A QAVEL_GROUP_TITLE=(
 QAVEL_LIBRARIES="libgtest-dev libx11-dev libxrandr-dev libxi-dev libcairo2-dev libpango1.0-dev
                  libxkbcommon-dev libwayland-dev wayland-protocols libdecor-0-dev libcanberra-dev"
 declare -A QAVEL_GROUP_PACKAGES=(
-    [build]="cmake g++ make pkg-config googletest $QAVEL_LIBRARIES g++-mingw-w64-x86-64
-             g++-mingw-w64-i686 g++-aarch64-linux-gnu g++-arm-linux-gnueabihf"
+    [build]="cmake g++ make pkg-config googletest $QAVEL_LIBRARIES"
+    [mingw-x64]="g++-mingw-w64-x86-64" [mingw-x86]="g++-mingw-w64-i686"
+    [cross-arm64]="g++-aarch64-linux-gnu" [cross-armhf]="g++-arm-linux-gnueabihf"
     [x-desktop]="xvfb xauth xdotool x11-utils x11-apps x11-xkb-utils xkb-data imagemagick
                  fonts-dejavu-core"
     [wayland]="weston sway grim wtype tesseract-ocr libdecor-0-plugin-1-cairo"
@@ -66,12 +71,54 @@ qavel_installed() {  # PACKAGE
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
 }
 
-# The first error apt gave, on one line.
+# The first error apt gave, on one line. Where that is "held broken packages" or another that
+# names no package, the first unmet dependencies apt listed name them.
 qavel_apt_reason() {  # LOG
-    local line
+    local line unmet
     line=$(grep -m1 '^E: ' "$1" || true)
     [ -n "$line" ] || line=$(grep -v '^\s*$' "$1" | tail -n1 || true)
-    printf '%s' "${line:-apt gave no reason}" | tr -s '\n\t' '  '
+    unmet=$(qavel_apt_unmet "$1" | head -n 3 | paste -sd ';' | sed 's/;/; /g' || true)
+    printf '%s%s' "${line:-apt gave no reason}" "${unmet:+ (unmet dependencies: $unmet)}" |
+        tr -s '\n\t' '  '
+}
+
+# apt's block "The following packages have unmet dependencies:" (apt 3 writes "Unsatisfied
+# dependencies:"), one "PACKAGE : Depends: ..." a line.
+qavel_apt_unmet() {  # LOG
+    awk '/^(The following packages have unmet dependencies|Unsatisfied dependencies):$/ { on = 1; next }
+         on && /^ / { gsub(/  +/, " "); sub(/^ /, ""); if ($0 !~ / : /) $0 = package " : " $0
+                      else package = substr($0, 1, index($0, " : ") - 1); print; next }
+         on { exit }' "$1"
+}
+
+# Whether apt's install failed only because the i386 packages cannot be had in the versions that
+# go with this machine's amd64 ones (what a mirror without its i386 list gives): apt found no
+# such package, or every unmet dependency it listed is an i386 package's.
+qavel_apt_i386_unavailable() {  # LOG
+    local error unmet
+    error=$(grep -m1 '^E: ' "$1" || true)
+    case $error in
+        "E: Unable to locate package "*:i386 | "E: Package '"*":i386' has no installation candidate")
+            return 0 ;;
+        "E: Unable to correct problems, you have held broken packages."*) ;;
+        *) return 1 ;;
+    esac
+    unmet=$(qavel_apt_unmet "$1")
+    [ -n "$unmet" ] && ! printf '%s\n' "$unmet" | grep -qv '^[^ ]*:i386 : '
+}
+
+# apt-get update, waiting up to 600 s while another apt holds the lists lock (a freshly booted
+# machine's daily apt job): apt waits for the dpkg lock when told to (DPkg::Lock::Timeout), not
+# for this one, and takes it with fcntl, which flock does not see. Its output goes to LOG.
+qavel_apt_update() {  # LOG
+    local deadline=$((SECONDS + 600)) said=""
+    while ! apt-get update -qq >"$1" 2>&1; do
+        grep -q '^E: Could not get lock .*/lists/lock' "$1" && [ $SECONDS -lt $deadline ] || return 1
+        [ -n "$said" ] ||
+            echo "install: waiting for the apt lists lock: $(grep -m1 '^E: Could not get lock' "$1")"
+        said=1
+        sleep 5
+    done
 }
 
 # Installs what is missing of every group that this machine needs (the 32-bit Wine only where
@@ -107,7 +154,7 @@ qavel_install() {  # X86_SKIP
     # A list that fails (a mirror in the middle of a sync) leaves the others updated: go on with
     # what apt has, and say so.
     local stale="" i386_list=""
-    if ! apt-get update -qq >"$log" 2>&1; then
+    if ! qavel_apt_update "$log"; then
         echo "install: apt-get update failed for some lists, installing from the lists apt has: $(qavel_apt_reason "$log")"
         stale=$(grep -o -m1 'Failed to fetch [^ ]*' "$log" | sed 's/^Failed to fetch //' || true)
         stale="; apt-get update could not fetch ${stale:-every list}"
@@ -123,7 +170,7 @@ qavel_install() {  # X86_SKIP
         if DEBIAN_FRONTEND=noninteractive apt-get install -y -q -o DPkg::Lock::Timeout=600 \
             "${wanted[@]}" >"$log" 2>&1; then
             echo "install: ${QAVEL_GROUP_TITLE[$group]}: ${wanted[*]}"
-        elif [ "$group" = wine32 ] && [ -n "$i386_list" ]; then
+        elif [ "$group" = wine32 ] && [ -n "$i386_list" ] && qavel_apt_i386_unavailable "$log"; then
             # Without its i386 list the mirror cannot give the i386 packages in the versions of
             # the amd64 ones they must match: nothing this machine could run, so not a failure.
             QAVEL_X86_SKIP="wine32:i386 cannot be installed while the mirror does not deliver an i386 list ($(echo "$i386_list" | tr -s ' \t;' '  ,'))"

@@ -21,3 +21,22 @@ qavel_require() {  # PACKAGE COMMAND [PACKAGE COMMAND]...
     done
     return $status
 }
+
+# Ends the calling test as skipped, for REASON (one of the reasons the README lists), in the one
+# line CTest looks for (SKIP_REGULAR_EXPRESSION "QAVEL SKIP: "; the test command prints it in its
+# summary). No exit status means "skipped", so a script that stops early by accident fails.
+qavel_skip() {  # REASON
+    echo "QAVEL SKIP: $*"
+    exit 0
+}
+
+# Fails, saying in one line what needs how much where, when the file system of DIR (or of its
+# nearest existing parent) has less than MIB MiB free.
+qavel_need_space() {  # DIR MIB WHAT
+    local dir=$1 need=$2 free
+    while [ ! -d "$dir" ]; do dir=$(dirname "$dir"); done
+    free=$(($(df -Pk "$dir" | awk 'NR == 2 { print $4 }') / 1024))
+    [ "$free" -ge "$need" ] && return 0
+    echo "not enough free disk space: $3 needs $need MiB in $1, only $free MiB are free" >&2
+    return 1
+}

@@ -26,8 +26,7 @@ setup() {
     WORK=$3
     CASE=$4
     if [ "$ARCH" = x86 ] && [ -n "${QAVEL_X86_SKIP:-}" ]; then
-        echo "skipped: $QAVEL_X86_SKIP"
-        exit 77
+        qavel_skip "$QAVEL_X86_SKIP"
     fi
     qavel_require wine64 "$QAVEL_WINE" x11-apps xwd imagemagick import ||
         fail "the machine lacks what this case needs"
@@ -56,6 +55,8 @@ cleanup() {
     qavel_wine_stop
     if [ -n "$PROGRAM_PID" ]; then kill "$PROGRAM_PID" 2>/dev/null || true; fi
     qavel_stop_xvfb
+    # A case that failed midway may still have a step in the background (a state recorder).
+    kill $(jobs -p) 2>/dev/null || true
     exit $status
 }
 
