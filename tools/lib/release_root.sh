@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The other Debian release (12 "bookworm" and 13 "trixie"), as a root made with debootstrap from
 # this machine's own mirror and kept in build/roots/CODENAME; the test command runs itself again
-# inside it. Sourced by tools/test-all.sh; safe under `set -euo pipefail`.
+# inside it. Sourced by tools/test-all.sh after tools/lib/install.sh; safe under
+# `set -euo pipefail`.
 
 # The codename of the release this machine runs, or of the one named by an os-release file.
 qavel_release_codename() {  # [OS-RELEASE]
@@ -37,20 +38,16 @@ qavel_release_mirrors() {
 
 # Makes ROOT for CODENAME when it is missing or was left half made (debootstrap into ROOT.tmp,
 # then renamed), with the release's three suites. Says why in one line and returns 1 when it
-# cannot. The root needs about 12 GB with everything the test command installs and builds.
+# cannot.
 qavel_release_root_make() {  # CODENAME ROOT
-    local codename=$1 root=$2 main security free
+    local codename=$1 root=$2 main security
     [ -f "$root/.qavel-complete" ] && return 0
     if [ "$(id -u)" != 0 ]; then
         echo "the $(qavel_release_title "$codename") root needs root (debootstrap, chroot)"
         return 1
     fi
-    mkdir -p "$(dirname "$root")"
-    free=$(df -Pk "$(dirname "$root")" | awk 'NR == 2 { print int($4 / 1048576) }')
-    if [ "${free:-0}" -lt 16 ]; then
-        echo "the $(qavel_release_title "$codename") root needs 16 GB free in $(dirname "$root"), there are $free GB"
-        return 1
-    fi
+    # With everything the test command installs and builds there it holds about 10 GB.
+    qavel_need_space "$(dirname "$root")" 16384 "the $(qavel_release_title "$codename") root" 2>&1 || return 1
     command -v debootstrap >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
         -o DPkg::Lock::Timeout=600 debootstrap >/dev/null 2>&1 || {
         echo "debootstrap is missing and could not be installed"
