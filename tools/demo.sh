@@ -39,7 +39,7 @@ missing_packages() {
 missing=$(missing_packages | tr '\n' ' ')
 if [ -n "$missing" ]; then
     if [ "$(id -u)" != 0 ]; then
-        echo "demo: first install ${missing% } as root: apt-get install ${missing% }" >&2
+        echo "demo: it needs packages that are not installed; install them as root with: apt-get install ${missing% }" >&2
         exit 1
     fi
     QAVEL_GROUPS=(demo)
