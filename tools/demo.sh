@@ -86,6 +86,8 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+# Else a TERM would leave the private X server behind.
+trap 'exit 143' TERM
 echo "demo: building the program and the simulated controller in build/linux (the first time takes"
 echo "a minute or two)..."
 if ! { cmake --preset linux && cmake --build --preset linux -j2 --target qavel-calib qavel_sim_preload; } \
