@@ -100,7 +100,7 @@ fi
 run_program() {
     QAVEL_SIM=$scenario QAVEL_SIM_LOG=$transcript \
         LD_PRELOAD=$build/sim/preload/libqavel_sim_preload.so \
-        "$build/src/platform/linux/qavel-calib" "$@"
+        "$build/src/platform/linux/qavel-calib"
 }
 
 # The top-level window that shows the program's message, if one is up.
@@ -156,7 +156,7 @@ run_on_private_display() {
         echo "demo: the program ended (exit code $code) without showing its outcome" >&2
         exit 1
     fi
-    # The box's icon is drawn last: red for an error, blue for information.
+    # Until the box is painted: its icon is red for an error, blue for information.
     deadline=$((SECONDS + 10))
     until import -window root "$shot" 2>/dev/null && { has_colour "$shot" 1565c0 || has_colour "$shot" d32f2f; }; do
         [ $SECONDS -lt $deadline ] || break
