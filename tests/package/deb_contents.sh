@@ -66,9 +66,10 @@ for library in libc6 libstdc++6 libx11-6 libxrandr2 libwayland-client0 libdecor-
     [[ ", $depends," == *", $library "* || ", $depends," == *", $library,"* ]] ||
         fail "Depends lacks $library: $depends"
 done
-# Each dependency has an alternative that the release's packages meet.
+# Each dependency has an alternative that the release's packages of ARCH (or all) meet.
 [ -f "$status" ] || fail "no package list $status"
-installed=$(awk '/^Package:/ { p = $2 } /^Version:/ { print p, $2 }' "$status")
+installed=$(awk -v a="$arch" '/^Package:/ { p = $2 } /^Architecture:/ { ok = $2 == a || $2 == "all" }
+    /^Version:/ { v = $2 } /^$/ && ok { print p, v; ok = 0 } END { if (ok) print p, v }' "$status")
 met() {  # "NAME [(OP VERSION)]"
     local name op want have
     read -r name op want <<<"$(tr -d '()' <<<"$1")"
@@ -80,6 +81,7 @@ met() {  # "NAME [(OP VERSION)]"
 }
 IFS=, read -ra dependencies <<<"$depends"
 for dependency in "${dependencies[@]}"; do
+    dependency=${dependency# }
     IFS='|' read -ra alternatives <<<"$dependency"
     ok=0
     for alternative in "${alternatives[@]}"; do met "$alternative" && ok=1 && break; done
