@@ -73,8 +73,8 @@ function(qavel_debian_changelog markdown package version package_version maintai
                 if(section STREQUAL newest)
                     set(entry_version ${package_version})
                 endif()
-                string(APPEND result "${package} (${entry_version}) unstable; urgency=medium\n\n${entry}\n"
-                       " -- ${maintainer}  ${date}\n\n")
+                string(APPEND result "${package} (${entry_version}) unstable; urgency=medium\n\n"
+                       "${entry}\n -- ${maintainer}  ${date}\n\n")
             endif()
             set(section "")
             set(entry "")

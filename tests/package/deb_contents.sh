@@ -2,11 +2,10 @@
 # Makes the .deb of ARCH as it ships and checks what it holds: the program, the udev rule, the
 # desktop entry and its icon, the AppStream metainfo, the manual page, the copyright file and the
 # changelog, nothing else; the version, with the suffix of the release it is built for; the
-# architecture, in the control file and in the program's ELF header;
-# Depends from the libraries really linked, each met by that release's packages; the maintainer
-# scripts. amd64's comes from a build of
-# the linux-release preset of its own, another architecture's from BUILD-DIR, a build of its
-# linux-ARCH preset.
+# architecture, in the control file and in the program's ELF header; Depends from the libraries
+# really linked, each met by that release's packages; the maintainer scripts. amd64's comes from
+# a build of the linux-release preset of its own, another architecture's from BUILD-DIR, a build
+# of its linux-ARCH preset.
 #   deb_contents.sh OUT-DIR VERSION SOURCE-DIR ARCH [BUILD-DIR]
 set -euo pipefail
 out=$1
@@ -68,8 +67,9 @@ for library in libc6 libstdc++6 libx11-6 libxrandr2 libwayland-client0 libdecor-
 done
 # Each dependency has an alternative that the release's packages of ARCH (or all) meet.
 [ -f "$status" ] || fail "no package list $status"
-installed=$(awk -v a="$arch" '/^Package:/ { p = $2 } /^Architecture:/ { ok = $2 == a || $2 == "all" }
-    /^Version:/ { v = $2 } /^$/ && ok { print p, v; ok = 0 } END { if (ok) print p, v }' "$status")
+installed=$(awk -v a="$arch" '/^Package:/ { p = $2 } /^Version:/ { v = $2 }
+    /^Architecture:/ { ok = $2 == a || $2 == "all" }
+    /^$/ && ok { print p, v; ok = 0 } END { if (ok) print p, v }' "$status")
 met() {  # "NAME [(OP VERSION)]"
     local name op want have
     read -r name op want <<<"$(tr -d '()' <<<"$1")"
@@ -119,10 +119,12 @@ grep -qx "StartupWMClass=QavelCalibHID" "$desktop" || fail "desktop entry Startu
 # product the udev rule opens, and no other (hex digits in capitals, as software centres compare).
 metainfo=$tree/usr/share/metainfo/invalid.qavel.calib.metainfo.xml
 appstreamcli validate --no-net "$metainfo" || fail "the AppStream metainfo does not validate"
-appstreamcli validate-tree --no-net "$tree" || fail "the AppStream metainfo and desktop entry do not validate"
+appstreamcli validate-tree --no-net "$tree" ||
+    fail "the AppStream metainfo and desktop entry do not validate"
 provided=$(sed -n 's|^ *<modalias>\(.*\)</modalias>$|\1|p' "$metainfo" | sort)
 ruled=$(sed -n 's/.*ATTRS{idVendor}=="\(....\)", ATTRS{idProduct}=="\(....\)".*/\1 \2/p' \
-    "$tree/usr/lib/udev/rules.d/70-qavel-touch.rules" | while read -r v p; do echo "usb:v${v^^}p${p^^}d*"; done | sort)
+    "$tree/usr/lib/udev/rules.d/70-qavel-touch.rules" |
+    while read -r v p; do echo "usb:v${v^^}p${p^^}d*"; done | sort)
 [ -n "$ruled" ] && [ "$provided" = "$ruled" ] || fail "the metainfo provides
 $provided
 where the udev rule opens

@@ -58,7 +58,8 @@ trap 'purge; cleanup' EXIT
 [ -f /usr/lib/udev/rules.d/70-qavel-touch.rules ] || fail "udev rule not installed"
 [ -x /usr/bin/qavel-calib ] || fail "program not installed"
 [ -f /usr/share/applications/qavel-calib.desktop ] || fail "desktop entry not installed"
-[ "$(dpkg-query -W -f='${Version}' qavel-calib)" = "$(dpkg-deb -f "$deb" Version)" ] || fail "installed version"
+[ "$(dpkg-query -W -f='${Version}' qavel-calib)" = "$(dpkg-deb -f "$deb" Version)" ] ||
+    fail "installed version"
 
 env -u WAYLAND_DISPLAY "$PROGRAM" >"$WORK/program.log" 2>&1 &
 PROGRAM_PID=$!

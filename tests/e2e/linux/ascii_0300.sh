@@ -22,7 +22,8 @@ if on_wayland; then
     [ "$(shot_pixel "$shot" 2 2)" = "$WHITE" ] && calibration_up=1
     convert "$shot" -crop "${w}x$h+$x+$y" +repage "$WORK/notice-only.png"
     text=$(screen_text "$WORK/notice-only.png")
-    ocr_holds "$text" "Saving data - please do not touch the screen" || fail "the notice reads \"$text\""
+    ocr_holds "$text" "Saving data - please do not touch the screen" ||
+        fail "the notice reads \"$text\""
     # A compositor centres the notice on the window with rounding of its own.
     slack=1
 else
