@@ -113,10 +113,10 @@ screen_text() {  # FILE
 }
 
 # Text reduced to what OCR reads the same whatever its version and the fonts: letters and digits
-# only, in lower case, each group of shapes it confuses as one (q g, o 0, l 1 i |, s 5, m rn).
+# only, in lower case, each group of shapes it confuses as one (q g, o 0, l 1 i |, s 5, rn m).
 # Line breaks, hyphenation and punctuation drop out; every other letter and digit still counts.
 ocr_key() {
-    tr 'A-Z' 'a-z' | tr 'q01i|5' 'gollls' | tr -cd 'a-z0-9' | sed 's/rn/m/g'
+    tr 'A-Z' 'a-z' | tr 'q01i|5' 'gollls' | tr -cd 'a-z0-9' | sed 's/m/rn/g'
 }
 
 # Whether OCR text holds the expected text, as ocr_key reduces both.
