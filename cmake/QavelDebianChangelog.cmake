@@ -1,6 +1,7 @@
 # CHANGELOG.md as a Debian changelog: one entry per released section ("## VERSION - YYYY-MM-DD"),
-# newest first; the unreleased section is left out. The newest entry must be the package's
-# version, so that a version raised in project() without its section stops the build.
+# newest first; the unreleased section is left out. The newest entry must be the project's
+# version, so that a version raised in project() without its section stops the build; it is
+# written as the package's (the release suffix added), which is what that entry describes.
 
 # "Wed, 09 Dec 2026 12:00:00 +0000" for "2026-12-09" (the weekday by Sakamoto's method).
 function(qavel_rfc2822_date iso out)
@@ -47,7 +48,7 @@ function(qavel_append_changelog_item text item)
     set(${text} "${result}" PARENT_SCOPE)
 endfunction()
 
-function(qavel_debian_changelog markdown package version maintainer output)
+function(qavel_debian_changelog markdown package version package_version maintainer output)
     file(STRINGS ${markdown} lines)
     set(result "")
     set(entry "")
@@ -68,8 +69,12 @@ function(qavel_debian_changelog markdown package version maintainer output)
                 if(entry STREQUAL "")
                     message(FATAL_ERROR "CHANGELOG.md: section ${section} has no item")
                 endif()
-                string(APPEND result "${package} (${section}) unstable; urgency=medium\n\n${entry}\n"
-                       " -- ${maintainer}  ${date}\n\n")
+                set(entry_version ${section})
+                if(section STREQUAL newest)
+                    set(entry_version ${package_version})
+                endif()
+                string(APPEND result "${package} (${entry_version}) unstable; urgency=medium\n\n"
+                       "${entry}\n -- ${maintainer}  ${date}\n\n")
             endif()
             set(section "")
             set(entry "")

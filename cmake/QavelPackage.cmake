@@ -24,6 +24,8 @@ if(WIN32)
 else()
     set(CPACK_GENERATOR DEB)
     set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+    # qavel-calib_VERSION+debNN_ARCH.deb: the release it is built for in its version and name.
+    set(CPACK_DEBIAN_PACKAGE_VERSION ${QAVEL_DEB_VERSION})
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_SECTION utils)
     # Depends from what the program really links (X11, Wayland, cairo and pango, libdecor,

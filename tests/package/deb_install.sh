@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Installs the .deb on this machine with dpkg -i: the rule and the program are in place, and the
-# installed program, started as a user would (no simulator), reaches its "no controller" outcome
-# under Xvfb (through X11). The package is purged afterwards, also after a failure. Root only; a package that
-# was installed before is left alone (skipped).
+# Installs the .deb on this machine with dpkg -i, which refuses it when a dependency is not met:
+# the rule and the program are in place, and the installed program, started as a user would (no
+# simulator), reaches its "no controller" outcome under Xvfb (through X11). The package is purged
+# afterwards, also after a failure. Root only; a package that was installed before is left alone
+# (skipped).
 #   deb_install.sh DEB-DIR VERSION PROBE
 set -euo pipefail
-deb=$1/qavel-calib_${2}_$(dpkg --print-architecture).deb
+# The one package of VERSION for this machine's architecture, whatever release it names.
+debs=("$1/qavel-calib_$2"*"_$(dpkg --print-architecture).deb")
+deb=${debs[0]}
 probe=$3
 . "$(dirname "$0")/../../tools/lib/require.sh"
 # Written before dpkg -i and removed once the package is purged: while it is there, an installed
@@ -21,7 +24,7 @@ if dpkg-query -W -f='${Status}' qavel-calib 2>/dev/null | grep -q "ok installed"
         "installed on this machine before the test; not touching it"
     echo "purging the qavel-calib an earlier run of this test installed and could not purge"
 fi
-[ -f "$deb" ] || { echo "FAIL: no package $deb" >&2; exit 1; }
+[ ${#debs[@]} = 1 ] && [ -f "$deb" ] || { echo "FAIL: not one package: ${debs[*]}" >&2; exit 1; }
 
 # Another dpkg or apt run on the machine holds the lock for a while; wait for it.
 dpkg_retrying() {
@@ -67,7 +70,8 @@ trap 'purge || true; cleanup' EXIT
 [ -f /usr/lib/udev/rules.d/70-qavel-touch.rules ] || fail "udev rule not installed"
 [ -x /usr/bin/qavel-calib ] || fail "program not installed"
 [ -f /usr/share/applications/qavel-calib.desktop ] || fail "desktop entry not installed"
-[ "$(dpkg-query -W -f='${Version}' qavel-calib)" = "$2" ] || fail "installed version"
+[ "$(dpkg-query -W -f='${Version}' qavel-calib)" = "$(dpkg-deb -f "$deb" Version)" ] ||
+    fail "installed version"
 
 env -u WAYLAND_DISPLAY "$PROGRAM" >"$WORK/program.log" 2>&1 &
 PROGRAM_PID=$!

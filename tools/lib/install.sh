@@ -33,7 +33,7 @@ declare -A QAVEL_GROUP_PACKAGES=(
     [wine64]="wine wine64"
     [wine32]="wine32:i386"
     [qemu]="qemu-system-x86 qemu-system-arm busybox-static xz-utils zstd"
-    [packaging]="dpkg-dev file desktop-file-utils lintian")
+    [packaging]="dpkg-dev file desktop-file-utils lintian appstream")
 
 # QAVEL_INSTALL_REPORT: what could not be installed, and why, for the tests that need it.
 . "$(dirname "${BASH_SOURCE[0]}")/require.sh"

@@ -5,8 +5,10 @@ set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
 start_0300_until_notice
-shot=$(screenshot notice)
 if on_wayland; then
+    # The shot that showed the notice: saving may end before the program is stopped.
+    shot=$WORK/notice.png
+    cp "$WORK/live.png" "$shot"
     thaw
     # Found by its colours: the caption bar's navy and the grey frame below it.
     box() { convert "$shot" -fill black +opaque "#$1" -fill white -opaque "#$1" -trim -format '%X %Y %w %h' info: | tr -d +; }
@@ -20,11 +22,12 @@ if on_wayland; then
     [ "$(shot_pixel "$shot" 2 2)" = "$WHITE" ] && calibration_up=1
     convert "$shot" -crop "${w}x$h+$x+$y" +repage "$WORK/notice-only.png"
     text=$(screen_text "$WORK/notice-only.png")
-    [[ "$text" == *"$(one_line <<<"Saving data - please do not touch the screen")"* ]] ||
+    ocr_holds "$text" "Saving data - please do not touch the screen" ||
         fail "the notice reads \"$text\""
     # A compositor centres the notice on the window with rounding of its own.
     slack=1
 else
+    shot=$(screenshot notice)
     id=$("$PROBE" find "$NOTICE")
     read -r x y w h <<<"$("$PROBE" geometry "$id")"
     top=$("$PROBE" top-at $((x + w / 2)) $((y + h / 2)))
