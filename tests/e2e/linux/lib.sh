@@ -244,26 +244,35 @@ expect_identity() {  # WINDOW-ID WHAT
     [ "$("$PROBE" prop "$1" WM_CLIENT_MACHINE)" = "$(hostname)" ] || fail "$2: WM_CLIENT_MACHINE"
 }
 
-# The content of each view titled CAPTION in sway's tree, one "X Y WIDTH HEIGHT" line each.
-sway_views_titled() {  # CAPTION
-    local socket
-    socket=$(ls "$QAVEL_WAYLAND_DIR"/sway-ipc.*.sock 2>/dev/null | head -n 1)
-    [ -n "$socket" ] || fail "sway has no IPC socket in $QAVEL_WAYLAND_DIR"
-    SWAYSOCK=$socket swaymsg -r -t get_tree | awk -v want="\"name\": \"$1\"," '
-        { match($0, /^ */); indent = RLENGTH }
-        /"(rect|window_rect)": \{/ { key = $1; gsub(/[":]/, "", key); at = indent; next }
-        key != "" && indent == at && /^ *\}/ { key = ""; next }
-        key != "" { name = $1; gsub(/[":]/, "", name); value = $2; sub(/,$/, "", value)
-                    part[at, key, name] = value; next }
-        substr($0, indent + 1) == want {
-            print part[indent, "rect", "x"] + part[indent, "window_rect", "x"],
-                  part[indent, "rect", "y"] + part[indent, "window_rect", "y"],
-                  part[indent, "window_rect", "width"], part[indent, "window_rect", "height"]
-        }'
+# The program's windows as the compositor has them, one "X Y WIDTH HEIGHT TITLE" line each (the
+# content's place on screen): from sway's tree, or weston's scene graph (weston --debug).
+wayland_windows() {
+    if [ "$SCREEN_KIND" = sway ]; then
+        local socket
+        socket=$(ls "$QAVEL_WAYLAND_DIR"/sway-ipc.*.sock 2>/dev/null | head -n 1)
+        [ -n "$socket" ] || fail "sway has no IPC socket in $QAVEL_WAYLAND_DIR"
+        SWAYSOCK=$socket swaymsg -r -t get_tree | awk -v pid="$PROGRAM_PID" '
+            { match($0, /^ */); indent = RLENGTH }
+            /"(rect|window_rect)": \{/ { key = $1; gsub(/[":]/, "", key); at = indent; next }
+            key != "" && indent == at && /^ *\}/ { key = ""; next }
+            key != "" { name = $1; gsub(/[":]/, "", name); value = $2; sub(/,$/, "", value)
+                        part[at, key, name] = value; next }
+            /^ *"name": / { title[indent] = substr($0, indent + 10); sub(/",?$/, "", title[indent]) }
+            $0 ~ "^ *\"pid\": " pid ",?$" {
+                print part[indent, "rect", "x"] + part[indent, "window_rect", "x"],
+                      part[indent, "rect", "y"] + part[indent, "window_rect", "y"],
+                      part[indent, "window_rect", "width"], part[indent, "window_rect", "height"],
+                      title[indent]
+            }'
+    else
+        weston-debug scene-graph 2>/dev/null | awk -v pid="$PROGRAM_PID" '
+            /View [0-9]+ \(role xdg_toplevel, PID / { view = index($0, "PID " pid ",") > 0
+                title = $0; sub(/.*top-level window \x27/, "", title); sub(/\x27 of .*/, "", title); next }
+            view && /position: / { gsub(/[(),>-]/, " "); print $2, $3, $4 - $2, $5 - $3, title; view = 0 }'
+    fi
 }
 
-# Where nothing tells where the box lies (weston's kiosk shell shows it full screen, without a
-# title): every pixel of the icon's colour makes one disc 32 pixels across, whose centre lies 28
+# Where the box's window is not its face (weston's kiosk shell shows it full screen): every pixel of the icon's colour makes one disc 32 pixels across, whose centre lies 28
 # to the left of the text and level with its first line.
 expect_icon_beside_text() {  # FILE COLOUR
     local w h x y cx cy text_x text_y
@@ -284,9 +293,9 @@ expect_icon_beside_text() {  # FILE COLOUR
 }
 
 # The outcome message on Wayland, read from the screen: the icon in its colour, the text through
-# tesseract, the calibration window gone (nothing white in the top-left corner). On sway, whose
-# tree names the views and places them, the caption is the box's title and the icon is where it
-# lies in the box. A click goes to where OK lies below an icon beside one line of text, on a box
+# tesseract, the calibration window gone (nothing white in the top-left corner, and the box the
+# program's only window as the compositor has them), the caption as the box's title there, and
+# the icon where it lies in the box. A click goes to where OK lies below an icon beside one line of text, on a box
 # centred on the screen; sway has no pointer, so there it is Return.
 expect_wayland_message() {  # CAPTION TEXT COLOUR DISMISS
     wait_for "the message box \"$2\"" colour "$3"
@@ -297,12 +306,13 @@ expect_wayland_message() {  # CAPTION TEXT COLOUR DISMISS
     text=$(screen_text "$shot")
     [[ "$text" == *"$(one_line <<<"$2")"* ]] || fail "the screen reads \"$text\", not \"$2\""
     [ "$(shot_pixel "$shot" 2 2)" != "$WHITE" ] || fail "the calibration window is still up behind the message"
+    local windows x y w h title
+    windows=$(wayland_windows)
+    [ "$(grep -c . <<<"$windows")" = 1 ] ||
+        fail "$SCREEN_KIND shows the program's windows \"$(tr '\n' ';' <<<"$windows")\", expected the message box alone"
+    read -r x y w h title <<<"$windows"
+    [ "$title" = "$1" ] || fail "the message box's caption is \"$title\", expected \"$1\""
     if [ "$SCREEN_KIND" = sway ]; then
-        local views x y w h
-        views=$(sway_views_titled "$1")
-        [ "$(grep -c . <<<"$views")" = 1 ] ||
-            fail "sway has $(grep -c . <<<"$views") views titled \"$1\", expected the message box alone"
-        read -r x y w h <<<"$views"
         expect_shot_pixel "$shot" $((x + 22)) $((y + 32)) "$3" "message icon in the box at $x,$y (${w}x$h)"
     else
         expect_icon_beside_text "$shot" "$3"
