@@ -68,24 +68,53 @@ bridge_stop() {
     wait "$pid"
 }
 
-# gtest_case CASE FILTER [ENVIRONMENT...]
+# gtest_case CASE SECONDS PROGRAM FILTER [ENVIRONMENT...]: fails when FILTER selects no test, as
+# a renamed test would leave it, since this GoogleTest then still ends with status 0.
 gtest_case() {
     name=$1
-    filter=$2
-    shift 2
-    if env "$@" timeout 60 qavel_kernel_hid_tests --gtest_filter="$filter" --gtest_brief=1 \
+    limit=$2
+    program=$3
+    filter=$4
+    shift 4
+    verdict=fail
+    if env "$@" timeout $limit $program --gtest_filter="$filter" --gtest_brief=1 \
         > /tmp/$name.out 2>&1; then
-        report "$name" pass /tmp/$name.out
-    else
-        report "$name" fail /tmp/$name.out
+        ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\{0,1\} from .* ran\..*/\1/p' /tmp/$name.out)
+        if [ "${ran:-0}" -gt 0 ]; then
+            verdict=pass
+        else
+            echo "no test matches $filter" >> /tmp/$name.out
+        fi
     fi
+    report "$name" $verdict /tmp/$name.out
 }
+
+# --- the unit tests on this processor, where a build of another architecture brings them -------
+
+[ -x /bin/qavel_kernel_unit_tests ] && gtest_case unit_tests 300 qavel_kernel_unit_tests '*'
+
+# --- the program's answers that need no display: as this machine's own build gives them ---------
+
+for option in version help; do
+    log=/tmp/program_$option.log
+    verdict=pass
+    qavel-calib --$option > /tmp/program_$option.out 2>&1 || {
+        echo "qavel-calib --$option ended with status $?" >> $log
+        verdict=fail
+    }
+    if ! diff -u /etc/expected.$option /tmp/program_$option.out >> $log; then
+        echo "qavel-calib --$option differs from the build of this machine" >> $log
+        verdict=fail
+    fi
+    [ $verdict = pass ] && head -n 1 /tmp/program_$option.out >> $log
+    report program_$option $verdict $log
+done
 
 # --- the hidraw layer -------------------------------------------------------------------------
 
 if bridge_start layer /scenarios/hid_preload.scenario; then
-    gtest_case enumeration 'HidHidraw.ListsInNumericOrderAndReadsEachInterface'
-    gtest_case feature_transfers 'HidHidraw.FeatureTransfers'
+    gtest_case enumeration 60 qavel_kernel_hid_tests 'HidHidraw.ListsInNumericOrderAndReadsEachInterface'
+    gtest_case feature_transfers 60 qavel_kernel_hid_tests 'HidHidraw.FeatureTransfers'
     bridge_stop layer
 else
     report enumeration fail /tmp/layer.bridge
@@ -94,7 +123,7 @@ fi
 
 if bridge_start d4095 /scenarios/descriptor_4095.scenario --descriptor-size 4095; then
     if bridge_start d4096 /scenarios/descriptor_4096.scenario --descriptor-size 4096; then
-        gtest_case descriptor_4095_4096 'KernelDescriptor.*'
+        gtest_case descriptor_4095_4096 60 qavel_kernel_hid_tests 'KernelDescriptor.*'
         bridge_stop d4096
     else
         report descriptor_4095_4096 fail /tmp/d4096.bridge
@@ -105,7 +134,8 @@ else
 fi
 
 if bridge_start refused /scenarios/refused_report.scenario; then
-    gtest_case refused_report 'KernelTransfers.*' QAVEL_SIM_LOG=/tmp/refused.transcript
+    gtest_case refused_report 60 qavel_kernel_hid_tests 'KernelTransfers.*' \
+        QAVEL_SIM_LOG=/tmp/refused.transcript
     bridge_stop refused
 else
     report refused_report fail /tmp/refused.bridge

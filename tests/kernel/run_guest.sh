@@ -6,7 +6,9 @@
 # ARCH is amd64, arm64 or armhf; the guest's programs must be built for it (the linux preset for
 # amd64, linux-arm64 and linux-armhf for the others). The packages of another architecture come
 # through apt state of its own (tools/lib/foreign_apt.sh), never the host's.
-# usage: run_guest.sh ARCH WORK SOURCE BRIDGE HID_TESTS RUNNER PROGRAM PROBE CASE...
+# UNIT_TESTS, where not "-", is the static unit test program the guest runs too; the guest's
+# program must answer --version and --help as REFERENCE, this machine's own build, does.
+# usage: run_guest.sh ARCH WORK SOURCE BRIDGE HID_TESTS RUNNER PROGRAM PROBE UNIT_TESTS REFERENCE CASE...
 set -euo pipefail
 arch=$1
 work=$2
@@ -16,7 +18,9 @@ hid_tests=$5
 runner=$6
 program=$7
 probe=$8
-shift 8
+unit_tests=$9
+reference=${10}
+shift 10
 cases=("$@")
 
 results=$work/results
@@ -124,6 +128,11 @@ missing=$(qavel_require busybox-static busybox "$qemu_package" "${qemu[0]}" 2>&1
 busybox=$(command -v busybox)
 cp "$kernel/busybox" "$root/bin/busybox"
 cp "$bridge" "$hid_tests" "$runner" "$root/bin/"
+[ "$unit_tests" = - ] || cp "$unit_tests" "$root/bin/"
+for option in version help; do
+    "$reference" --$option > "$root/etc/expected.$option" ||
+        failed_step boot "$reference --$option ended with status $?"
+done
 cp "$kernel"/*.ko "$root/lib/"
 cp "$source/tests/kernel/guest_init.sh" "$root/init"
 chmod 755 "$root/init"

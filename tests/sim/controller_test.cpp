@@ -534,7 +534,7 @@ std::string Frame(const Bytes& r)
     return std::string(r.begin() + 8, r.begin() + 8 + r[7]);
 }
 
-TEST(AsciiTunnel, CommandAcrossTwoReportsIsAnsweredAfterTheScriptedPolls)
+TEST(AsciiTunnelDevice, CommandAcrossTwoReportsIsAnsweredAfterTheScriptedPolls)
 {
     Rig rig("device 0596:0300\nascii-start after=3\nascii-touch after=1\nascii-touch after=0\n");
     EXPECT_EQ(Frame(rig.Get(9, 64)), "") << "nothing before a command";
@@ -566,7 +566,7 @@ TEST(AsciiTunnel, CommandAcrossTwoReportsIsAnsweredAfterTheScriptedPolls)
     EXPECT_EQ(Frame(rig.Get(9, 64)), "");
 }
 
-TEST(AsciiTunnel, DefaultsReplyBodyAndNoTouchesBeforeTheStart)
+TEST(AsciiTunnelDevice, DefaultsReplyBodyAndNoTouchesBeforeTheStart)
 {
     Rig rig("device 0596:0300\nascii-start reply=E1\nascii-touch\n");
     EXPECT_EQ(Frame(rig.Get(9, 64)), "");
@@ -582,7 +582,7 @@ TEST(AsciiTunnel, DefaultsReplyBodyAndNoTouchesBeforeTheStart)
         EXPECT_EQ(Frame(rig.Get(9, 64)), "") << "refused start, no touches";
 }
 
-TEST(AsciiTunnel, MalformedReportsAreRefusedAndSavingDropsPendingTouches)
+TEST(AsciiTunnelDevice, MalformedReportsAreRefusedAndSavingDropsPendingTouches)
 {
     Rig rig("device 0596:0300\nascii-start after=0\nascii-touch after=5\nascii-touch after=0\n");
     Bytes bad = AsciiReport({0x01, 'C', 'X', 0x0D});
@@ -604,7 +604,7 @@ TEST(AsciiTunnel, MalformedReportsAreRefusedAndSavingDropsPendingTouches)
         EXPECT_EQ(Frame(rig.Get(9, 64)), "") << "poll " << i;
 }
 
-TEST(AsciiTunnel, PointerReleaseAnnouncesATouchOnceStarted)
+TEST(AsciiTunnelDevice, PointerReleaseAnnouncesATouchOnceStarted)
 {
     Rig rig("device 0596:0300\nascii-start after=0\ntouch-from pointer\n");
     SimPointer(rig.sim, true, 0, 0);

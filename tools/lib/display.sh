@@ -94,7 +94,8 @@ qavel_stop_xvfb() {
 # A Wayland compositor without XWayland, for the tests and the benchmark. KIND:
 # - weston-kiosk: weston's kiosk shell (every window full screen) on its X11 backend, inside a
 #   private Xvfb (qavel_start_xvfb), which shows what weston draws and passes keys and clicks on to
-#   it: read and drive it there, through DISPLAY;
+#   it: read and drive it there, through DISPLAY; its scene graph (weston-debug, enabled by
+#   --debug) names the windows;
 # - sway: sway on its headless backend; as root it runs as nobody (wlroots refuses root). Read it
 #   with grim, type into it with wtype. It has no input device of its own: a wtype that waits for
 #   a day keeps a keyboard on its seat, so that clients have theirs before any key comes.
@@ -113,7 +114,7 @@ qavel_start_wayland() {  # KIND [LOG]
     weston-kiosk)
         qavel_require weston weston || return 1
         qavel_start_xvfb "$log.xvfb" || return 1
-        XDG_RUNTIME_DIR=$QAVEL_WAYLAND_DIR weston --backend=x11-backend.so --use-pixman \
+        XDG_RUNTIME_DIR=$QAVEL_WAYLAND_DIR weston --debug --backend=x11-backend.so --use-pixman \
             --shell=kiosk-shell.so --width="$width" --height="$height" --socket=qavel >"$log" 2>&1 &
         QAVEL_WAYLAND_PID=$!
         socket=qavel

@@ -258,19 +258,80 @@ expect_identity() {  # WINDOW-ID WHAT
     [ "$("$PROBE" prop "$1" WM_CLIENT_MACHINE)" = "$(hostname)" ] || fail "$2: WM_CLIENT_MACHINE"
 }
 
+# The program's windows as the compositor has them, one "X Y WIDTH HEIGHT TITLE" line each (the
+# content's place on screen): from sway's tree, or weston's scene graph (weston --debug).
+wayland_windows() {
+    if [ "$SCREEN_KIND" = sway ]; then
+        local socket
+        socket=$(ls "$QAVEL_WAYLAND_DIR"/sway-ipc.*.sock 2>/dev/null | head -n 1)
+        [ -n "$socket" ] || fail "sway has no IPC socket in $QAVEL_WAYLAND_DIR"
+        SWAYSOCK=$socket swaymsg -r -t get_tree | awk -v pid="$PROGRAM_PID" '
+            { match($0, /^ */); indent = RLENGTH }
+            /"(rect|window_rect)": \{/ { key = $1; gsub(/[":]/, "", key); at = indent; next }
+            key != "" && indent == at && /^ *\}/ { key = ""; next }
+            key != "" { name = $1; gsub(/[":]/, "", name); value = $2; sub(/,$/, "", value)
+                        part[at, key, name] = value; next }
+            /^ *"name": / { title[indent] = substr($0, indent + 10); sub(/",?$/, "", title[indent]) }
+            $0 ~ "^ *\"pid\": " pid ",?$" {
+                print part[indent, "rect", "x"] + part[indent, "window_rect", "x"],
+                      part[indent, "rect", "y"] + part[indent, "window_rect", "y"],
+                      part[indent, "window_rect", "width"], part[indent, "window_rect", "height"],
+                      title[indent]
+            }'
+    else
+        weston-debug scene-graph 2>/dev/null | awk -v pid="$PROGRAM_PID" '
+            /View [0-9]+ \(role xdg_toplevel, PID / { view = index($0, "PID " pid ",") > 0
+                title = $0; sub(/.*top-level window \x27/, "", title); sub(/\x27 of .*/, "", title); next }
+            view && /position: / { gsub(/[(),>-]/, " "); print $2, $3, $4 - $2, $5 - $3, title; view = 0 }'
+    fi
+}
+
+# Where the box's window is not its face (weston's kiosk shell shows it full screen): every pixel of the icon's colour makes one disc 32 pixels across, whose centre lies 28
+# to the left of the text and level with its first line.
+expect_icon_beside_text() {  # FILE COLOUR
+    local w h x y cx cy text_x text_y
+    read -r w h x y <<<"$(convert "$1" -fill black +opaque "#$2" -fill white -opaque "#$2" -trim \
+        -format '%w %h %X %Y' info:)"
+    [ "$w" -ge 30 ] && [ "$w" -le 32 ] && [ "$h" = "$w" ] ||
+        fail "the icon's colour covers ${w}x$h pixels at $x,$y, not one disc of 32"
+    cx=$((x + w / 2))
+    cy=$((y + h / 2))
+    # The text's ink: black, right of the disc, on the rows beside it.
+    read -r text_x text_y <<<"$(convert "$1" -crop "$((${QAVEL_SCREEN%x*} - cx - 16))x48+$((cx + 16))+$((cy - 24))" \
+        +repage -fill white +opaque black -trim -format '%X %Y' info:)"
+    text_x=$((cx + 16 + text_x))
+    text_y=$((cy - 24 + text_y))
+    [ $((text_x - cx)) -ge 27 ] && [ $((text_x - cx)) -le 31 ] && [ $((cy - text_y)) -ge 2 ] &&
+        [ $((cy - text_y)) -le 18 ] ||
+        fail "the icon (centre $cx,$cy) is not beside the text (from $text_x,$text_y)"
+}
+
 # The outcome message on Wayland, read from the screen: the icon in its colour, the text through
-# tesseract, the calibration window gone (nothing white in the top-left corner). A click goes to
-# where OK lies below an icon beside one line of text, on a box centred on the screen; sway has no
-# pointer, so there it is Return.
-expect_wayland_message() {  # TEXT COLOUR DISMISS
-    wait_for "the message box \"$1\"" colour "$2"
+# tesseract, the calibration window gone (nothing white in the top-left corner, and the box the
+# program's only window as the compositor has them), the caption as the box's title there, and
+# the icon where it lies in the box. A click goes to where OK lies below an icon beside one line of text, on a box
+# centred on the screen; sway has no pointer, so there it is Return.
+expect_wayland_message() {  # CAPTION TEXT COLOUR DISMISS
+    wait_for "the message box \"$2\"" colour "$3"
     freeze
     local shot text
     shot=$(screenshot message)
     thaw
     text=$(screen_text "$shot")
-    ocr_holds "$text" "$1" || fail "the screen reads \"$text\", not \"$(one_line <<<"$1")\""
+    ocr_holds "$text" "$2" || fail "the screen reads \"$text\", not \"$(one_line <<<"$2")\""
     [ "$(shot_pixel "$shot" 2 2)" != "$WHITE" ] || fail "the calibration window is still up behind the message"
+    local windows x y w h title
+    windows=$(wayland_windows)
+    [ "$(grep -c . <<<"$windows")" = 1 ] ||
+        fail "$SCREEN_KIND shows the program's windows \"$(tr '\n' ';' <<<"$windows")\", expected the message box alone"
+    read -r x y w h title <<<"$windows"
+    [ "$title" = "$1" ] || fail "the message box's caption is \"$title\", expected \"$1\""
+    if [ "$SCREEN_KIND" = sway ]; then
+        expect_shot_pixel "$shot" $((x + 22)) $((y + 32)) "$3" "message icon in the box at $x,$y (${w}x$h)"
+    else
+        expect_icon_beside_text "$shot" "$3"
+    fi
+    shift
     local dismiss=$3
     if [ "$dismiss" = click ] && [ "$SCREEN_KIND" = weston-kiosk ]; then
         local top
@@ -286,7 +347,7 @@ expect_wayland_message() {  # TEXT COLOUR DISMISS
 # The outcome message, read back from the window system and from the screen, then dismissed.
 expect_message() {  # CAPTION TEXT ICON(error|information) DISMISS(Return|space|Escape|KP_Enter|click)
     if on_wayland; then
-        expect_wayland_message "$2" "$([ "$3" = error ] && echo d32f2f || echo 1565c0)" "$4"
+        expect_wayland_message "$1" "$2" "$([ "$3" = error ] && echo d32f2f || echo 1565c0)" "$4"
         return
     fi
     wait_for "the message box \"$1\"" window "$1" _QAVEL_MESSAGE_TEXT

@@ -43,4 +43,11 @@ wait_for "the calibration window" window "Calibration"
 expect_message "Calibration" "Calibration completed successfully." information "$dismiss"
 expect_exit_zero
 [ -s "$TRANSCRIPT" ] || fail "no report was exchanged"
+if [ "$how" = stderr-gone ]; then
+    # Each refused once, so each wrote its line to the pipe.
+    for transfer in "set 10" "get 80"; do
+        count=$(grep -Ec "^[0-9]+ $transfer [0-9]+ fail( |$)" "$TRANSCRIPT" || true)
+        [ "$count" = 1 ] || fail "$count refused \"$transfer\" transfers in the transcript, expected 1"
+    done
+fi
 echo PASS

@@ -7,6 +7,7 @@
 #include <X11/extensions/Xrandr.h>
 
 #include <errno.h>
+#include <poll.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -204,12 +205,41 @@ int DefineMonitors(Display* display, int argc, char** argv)
     }
 }
 
+// Prints "listening" once key presses in WINDOW come here too, then the name of each of the next
+// COUNT as it arrives; fails (1) when fewer arrive within SECONDS.
+int Keys(Display* display, Window window, int count, int seconds)
+{
+    XSelectInput(display, window, KeyPressMask);
+    XSync(display, False);
+    std::printf("listening\n");
+    std::fflush(stdout);
+    const time_t deadline = time(nullptr) + seconds;
+    int seen = 0;
+    while (seen < count && time(nullptr) <= deadline) {
+        if (XPending(display) == 0) {
+            pollfd connection{ConnectionNumber(display), POLLIN, 0};
+            poll(&connection, 1, 100);
+            continue;
+        }
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type == KeyPress) {
+            const char* name = XKeysymToString(XLookupKeysym(&event.xkey, 0));
+            std::printf("%s\n", name != nullptr ? name : "?");
+            std::fflush(stdout);
+            ++seen;
+        }
+    }
+    return seen == count ? 0 : 1;
+}
+
 int Usage()
 {
     std::fprintf(
         stderr,
         "usage: x11probe find NAME [ATOM] | count NAME [ATOM] | geometry ID | prop ID ATOM |\n"
-        "       top-at X Y | pixel X Y | close ID | monitors (NAME X Y W H PRIMARY)... |\n"
+        "       top-at X Y | pixel X Y | close ID | keys ID COUNT SECONDS |\n"
+        "       monitors (NAME X Y W H PRIMARY)... |\n"
         "       until SECONDS PID (pixel-is X Y RRGGBB | window NAME [ATOM] |\n"
         "                          no-window NAME [ATOM])\n");
     return 2;
@@ -309,6 +339,9 @@ int main(int argc, char** argv)
     }
     if (command == "monitors") {
         return DefineMonitors(display, argc - 2, argv + 2);
+    }
+    if (command == "keys" && argc == 5) {
+        return Keys(display, std::strtoul(argv[2], nullptr, 0), std::atoi(argv[3]), std::atoi(argv[4]));
     }
     if (command == "close" && argc == 3) {
         const Window window = std::strtoul(argv[2], nullptr, 0);

@@ -31,11 +31,14 @@ setup_hidclass() {
     trap cleanup_hidclass EXIT
 }
 
-# The devices go with the case, so that the next one starts without them.
+# The devices go with the case, so that the next one starts without them; where they cannot be
+# removed, the case fails, since the next would meet them.
 cleanup_hidclass() {
     local status=$?
-    if [ "$CASE" != prefix ] && [ -d "$WINEPREFIX/drive_c" ]; then
-        timeout 60 "$QAVEL_WINE" "$DRIVER_DIR/qavel-hidclass-setup.exe" remove >/dev/null 2>&1 || true
+    if [ "$CASE" != prefix ] && [ -d "$WINEPREFIX/drive_c" ] &&
+        ! timeout 60 "$QAVEL_WINE" "$DRIVER_DIR/qavel-hidclass-setup.exe" remove >"$CASE_DIR/remove.out" 2>&1; then
+        echo "FAIL: removing the devices failed: $(cat "$CASE_DIR/remove.out")" >&2
+        [ $status != 0 ] || status=1
     fi
     (exit $status)
     cleanup
