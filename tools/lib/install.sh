@@ -93,18 +93,22 @@ qavel_apt_unmet() {  # LOG
 
 # Whether apt's install failed only because the i386 packages cannot be had in the versions that
 # go with this machine's amd64 ones (what a mirror without its i386 list gives): apt found no
-# such package, or every unmet dependency it listed is an i386 package's.
+# such package, or its resolver gave up on unmet dependencies of i386 packages. The amd64
+# packages may be listed too: a library of both architectures must have one version in both, so
+# an i386 one in another version breaks its amd64 users. A full disk, a failed download or a
+# dpkg error reads otherwise.
 qavel_apt_i386_unavailable() {  # LOG
     local error unmet
     error=$(grep -m1 '^E: ' "$1" || true)
     case $error in
         "E: Unable to locate package "*:i386 | "E: Package '"*":i386' has no installation candidate")
             return 0 ;;
-        "E: Unable to correct problems, you have held broken packages."*) ;;
+        "E: Unable to correct problems, you have held broken packages."* | \
+            "E: Error, pkgProblemResolver::Resolve generated breaks"*) ;;
         *) return 1 ;;
     esac
     unmet=$(qavel_apt_unmet "$1")
-    [ -n "$unmet" ] && ! printf '%s\n' "$unmet" | grep -qv '^[^ ]*:i386 : '
+    printf '%s\n' "$unmet" | grep -q '^[^ ]*:i386 : '
 }
 
 # apt-get update, waiting up to 600 s while another apt holds the lists lock (a freshly booted
