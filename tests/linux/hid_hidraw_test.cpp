@@ -96,14 +96,19 @@ TEST(HidHidraw, EachFailedTransferLeavesOneLineWithErrno)
 
     testing::internal::CaptureStderr();
     EXPECT_TRUE(HidSetFeature(device, mode, sizeof mode));
+    // No transfer of length zero is made, so none fails.
+    EXPECT_FALSE(HidSetFeature(device, mode, 0));
+    EXPECT_FALSE(HidGetFeature(device, page, 0));
     EXPECT_EQ("", testing::internal::GetCapturedStderr());
 
     // The controller wants each report at its own length; the preload library answers as a
     // stalled transfer does.
     testing::internal::CaptureStderr();
+    EXPECT_FALSE(HidSetFeature(device, mode, 1));
     EXPECT_FALSE(HidSetFeature(device, mode, 7));
     EXPECT_FALSE(HidGetFeature(device, page, sizeof page));
     EXPECT_EQ(
+        "qavel: set feature report 03, 1 bytes: error 32 (Broken pipe)\n"
         "qavel: set feature report 03, 7 bytes: error 32 (Broken pipe)\n"
         "qavel: get feature report 08, 72 bytes: error 32 (Broken pipe)\n",
         testing::internal::GetCapturedStderr());
