@@ -245,3 +245,37 @@ TEST_F(HidFaults, EveryDescriptorIsReleasedAndDescriptorZeroIsOneToo)
         close(savedStdin);
     }
 }
+
+TEST_F(HidFaults, AnIoctlInterruptedOnceIsRetriedOnce)
+{
+    HidHandle device = HidOpen("/dev/hidraw0");
+    ASSERT_TRUE(HidIsOpen(device));
+    // Each call with its ioctls when none is interrupted; errno still reads EINTR after the retry.
+    struct Row {
+        const char* call;
+        int ioctls;
+        bool (*run)(HidHandle);
+    };
+    const Row rows[] = {
+        {"ids", 1,
+         [](HidHandle d) {
+             std::uint16_t vendor = 0;
+             std::uint16_t product = 0;
+             return HidGetIds(d, &vendor, &product) && vendor == 0x0596 && product == 0x0102;
+         }},
+        {"descriptor", 2, [](HidHandle d) { return HidDeclaresFeatureValues(d); }},
+        {"feature", 1,
+         [](HidHandle d) {
+             std::uint8_t report[8] = {0x08};
+             return HidGetFeature(d, report, sizeof report);
+         }},
+    };
+    for (const Row& row : rows) {
+        faults = Faults{};
+        faults.interruptions = 1;
+        faults.ioctlLimit = 8;
+        EXPECT_TRUE(row.run(device)) << row.call;
+        EXPECT_EQ(row.ioctls + 1, faults.ioctls) << row.call;
+    }
+    HidClose(device);
+}
