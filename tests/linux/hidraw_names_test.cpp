@@ -15,8 +15,9 @@ TEST(HidrawNames, NumericOrderAndOnlyNodeNames)
 TEST(HidrawNames, ForeignOrOddNamesAreLeftOut)
 {
     const std::vector<std::string> entries = {
-        "hidraw",   "hidraw-1", "hidraw1x", "xhidraw1",
-        "hidraw 1", "HIDRAW1",  "hidraw07", "hidraw1234567890", "hidraw123456789"};
+        "hidraw",   "hidraw-1", "hidraw1x",         "xhidraw1",
+        "hidraw 1", "HIDRAW1",  "hidraw07",         "hidraw99999999999999",
+        "hidraw1234567890",     "hidraw123456789"};
     // "hidraw07" is a number all the same; past nine digits it is no node name.
     const std::vector<std::string> expected = {"/dev/hidraw7", "/dev/hidraw123456789"};
     EXPECT_EQ(expected, HidrawPathsInOrder(entries));
