@@ -152,6 +152,12 @@ TEST_F(AsciiTunnel, ALimitBelowASecondMakesExactlyOnePoll)
     EXPECT_FALSE(ReadAsciiReply(session, out, sizeof out, 999));
     EXPECT_EQ(Matching(Transfers(world), "get 09").size(), 1u);
     EXPECT_EQ(VirtualNowMs(), 200u);
+    // A message that the reply buffer cannot hold with its two markers is refused unpolled.
+    EXPECT_FALSE(ReadAsciiMessage(session, out, 255, 999));
+    EXPECT_FALSE(ReadAsciiMessage(session, nullptr, 1, 999));
+    EXPECT_EQ(Matching(Transfers(world), "get 09").size(), 1u);
+    EXPECT_FALSE(ReadAsciiMessage(session, out, 254, 999));
+    EXPECT_EQ(Matching(Transfers(world), "get 09").size(), 2u);
 }
 
 TEST_F(AsciiTunnel, AbortIsSeenAfterEveryPause)

@@ -61,6 +61,11 @@ TEST(DeriveThirdPoint, EqualSignsMeanAxesNotExchanged)
     const Points zero = WithDerivedThird(0, -700, 900, 800);
     EXPECT_EQ(zero.x[2], 900);
     EXPECT_EQ(zero.y[2], -700);
+    for (const std::int32_t x1 : {-700, 700}) {
+        const Points zeroY = WithDerivedThird(x1, 0, 900, 800);
+        EXPECT_EQ(zeroY.x[2], 900) << x1;
+        EXPECT_EQ(zeroY.y[2], 0) << x1;
+    }
 }
 
 TEST(CalibrationLimits, FourOrientationCases)

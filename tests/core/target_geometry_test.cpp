@@ -86,6 +86,10 @@ TEST(TargetGeometry, AbsurdPositionsDoNotOverflow)
     ASSERT_TRUE(ComputeTargetGeometry(1024, 999999999, 0.5f, 0.03125f, &g));
     EXPECT_EQ(g.bottom, 999999999);
     EXPECT_FALSE(ComputeTargetGeometry(1024, 1000000000, 0.5f, 0.03125f, &g));
+    // Across, r = 40: cx + r is 10^9 - 88 in single precision (drawn), or 10^9 - 24, which
+    // rounds to 10^9 (not drawn).
+    EXPECT_TRUE(ComputeTargetGeometry(1000000000, 1280, 0.99999988f, 0.5f, &g));
+    EXPECT_FALSE(ComputeTargetGeometry(1000000000, 1280, 0.99999994f, 0.5f, &g));
 }
 
 }  // namespace

@@ -19,12 +19,16 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
+#include <string>
 #include <vector>
 
 namespace {
 
 struct Faults {
     int writeOpenErrno = 0;       // opening a node for writing fails with it
+    int openErrno = 0;            // opening a node in any mode fails with it
+    bool noMemory = false;        // the nothrow operator new fails
     int interruptions = 0;        // ioctls still to fail with EINTR
     unsigned long failAfter = 0;  // answered by the library, then failed (ENODEV)
     // Replaces the device's own, in the ioctls and in sysfs, as the kernel hands it out.
@@ -48,6 +52,10 @@ extern "C" int open(const char* path, int flags, ...)
     if (faults.writeOpenErrno != 0 && std::strncmp(path, "/dev/hidraw", 11) == 0 &&
         (flags & O_ACCMODE) != O_RDONLY) {
         errno = faults.writeOpenErrno;
+        return -1;
+    }
+    if (faults.openErrno != 0 && std::strncmp(path, "/dev/hidraw", 11) == 0) {
+        errno = faults.openErrno;
         return -1;
     }
     const std::vector<std::uint8_t>* d = faults.descriptor;
@@ -103,6 +111,41 @@ extern "C" int ioctl(int fd, unsigned long request, ...)
     return result;
 }
 
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    if (faults.noMemory) {
+        return nullptr;
+    }
+    try {
+        return ::operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+namespace {
+
+// The descriptor the next open is handed.
+int LowestFreeDescriptor()
+{
+    const int fd = dup(2);
+    close(fd);
+    return fd;
+}
+
+// One 8-bit feature value in a vendor collection, grown with Usage Page () items to size bytes.
+std::vector<std::uint8_t> OneValue(std::size_t size)
+{
+    const std::vector<std::uint8_t> value = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x09,
+                                             0x05, 0x75, 0x08, 0x95, 0x01, 0xB1, 0x02, 0xC0};
+    std::vector<std::uint8_t> grown(value.begin(), value.begin() + 7);
+    grown.insert(grown.end(), size - value.size(), 0x04);
+    grown.insert(grown.end(), value.begin() + 7, value.end());
+    return grown;
+}
+
+}  // namespace
+
 class HidFaults : public ::testing::Test {
 protected:
     void TearDown() override
@@ -132,23 +175,75 @@ TEST_F(HidFaults, WhatTheDescriptorReadSaysDecidesQualifying)
         faults.failAfter = request;
         EXPECT_FALSE(HidDeclaresFeatureValues(device)) << "a failed read, request " << request;
     }
+    faults.failAfter = HIDIOCGRAWINFO;
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+    EXPECT_FALSE(HidGetIds(device, &vendor, &product)) << "a failed read of the identifiers";
     faults.failAfter = 0;
     // One 8-bit feature value in a vendor collection is enough.
-    const std::vector<std::uint8_t> oneValue = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x09,
-                                                0x05, 0x75, 0x08, 0x95, 0x01, 0xB1, 0x02, 0xC0};
+    const std::vector<std::uint8_t> oneValue = OneValue(16);
     faults.descriptor = &oneValue;
     EXPECT_TRUE(HidDeclaresFeatureValues(device));
 
     // The same value grown to the kernel's largest descriptor (4096 bytes, which only sysfs hands
     // out whole), one byte short of it (the ioctl's largest), and one byte beyond it.
     for (const std::size_t size : {4095, 4096, 4097}) {
-        std::vector<std::uint8_t> grown(oneValue.begin(), oneValue.begin() + 7);
-        grown.insert(grown.end(), size - oneValue.size(), 0x04);  // Usage Page () items
-        grown.insert(grown.end(), oneValue.begin() + 7, oneValue.end());
+        const std::vector<std::uint8_t> grown = OneValue(size);
         faults.descriptor = &grown;
         EXPECT_EQ(size <= 4096, HidDeclaresFeatureValues(device)) << size << " bytes";
     }
     HidClose(device);
+}
+
+TEST_F(HidFaults, ARefusedNodeIsExplainedByItsOwnError)
+{
+    const struct {
+        int error;
+        bool udevRule;
+    } rows[] = {{EACCES, true}, {EPERM, true}, {ENXIO, false}};
+    for (const auto& row : rows) {
+        faults.openErrno = row.error;
+        std::uint16_t vendor = 0;
+        std::uint16_t product = 0;
+        std::string text;
+        ASSERT_TRUE(HidExplainRefusedOpen("/dev/hidraw0", &vendor, &product, &text)) << row.error;
+        EXPECT_EQ(row.udevRule, text.find(" Install the udev rule ") != std::string::npos) << text;
+        EXPECT_EQ(!row.udevRule, text.ends_with(". Plug the controller in again.")) << text;
+    }
+}
+
+TEST_F(HidFaults, EveryDescriptorIsReleasedAndDescriptorZeroIsOneToo)
+{
+    // Started with stdin closed, the program is handed descriptor 0 for a node or a file.
+    const int savedStdin = dup(0);
+    close(0);
+    const std::vector<std::uint8_t> whole = OneValue(4096);  // read from sysfs
+    faults.descriptor = &whole;
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+    std::string text;
+    HidHandle first = HidOpen("/dev/hidraw0");
+    ASSERT_TRUE(HidIsOpen(first));
+    EXPECT_NE(0, LowestFreeDescriptor());
+    HidHandle second = HidOpen("/dev/hidraw0");
+    ASSERT_TRUE(HidIsOpen(second));
+    HidClose(first);
+    EXPECT_EQ(0, LowestFreeDescriptor());
+    EXPECT_TRUE(HidDeclaresFeatureValues(second));
+    EXPECT_EQ(0, LowestFreeDescriptor()) << "the sysfs file";
+    EXPECT_FALSE(HidExplainRefusedOpen("/dev/hidraw1", &vendor, &product, &text));
+    EXPECT_EQ(0, LowestFreeDescriptor()) << "a node that opens after all";
+    EXPECT_TRUE(HidExplainRefusedOpen("/dev/hidraw12", &vendor, &product, &text));
+    EXPECT_EQ(0, LowestFreeDescriptor()) << "the uevent file";
+    faults.noMemory = true;
+    EXPECT_FALSE(HidIsOpen(HidOpen("/dev/hidraw1")));
+    faults.noMemory = false;
+    EXPECT_EQ(0, LowestFreeDescriptor()) << "a node without memory for its handle";
+    HidClose(second);
+    if (savedStdin >= 0) {
+        dup2(savedStdin, 0);
+        close(savedStdin);
+    }
 }
 
 TEST_F(HidFaults, AnIoctlInterruptedOnceIsRetriedOnce)

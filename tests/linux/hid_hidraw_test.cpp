@@ -54,6 +54,9 @@ TEST(HidHidraw, ExplainsANodeThatRefusesToOpen)
         "/dev/hidraw12 (0596:0300): permission denied. Install the udev rule "
         "70-qavel-touch.rules (or the qavel-calib package), then plug the controller in again.",
         explanation);
+    EXPECT_FALSE(HidExplainRefusedOpen("/dev/hidraw12", nullptr, &product, &explanation));
+    EXPECT_FALSE(HidExplainRefusedOpen("/dev/hidraw12", &vendor, nullptr, &explanation));
+    EXPECT_FALSE(HidExplainRefusedOpen("/dev/hidraw12", &vendor, &product, nullptr));
     // One that opens, and one that is not there, have nothing to explain.
     EXPECT_FALSE(HidExplainRefusedOpen("/dev/hidraw0", &vendor, &product, &explanation));
     EXPECT_FALSE(HidExplainRefusedOpen("/dev/hidraw13", &vendor, &product, &explanation));
@@ -70,10 +73,15 @@ TEST(HidHidraw, FeatureTransfers)
     EXPECT_TRUE(HidGetFeature(device, report, sizeof report));
     EXPECT_EQ(0x08, report[0]);
     EXPECT_FALSE(HidGetFeature(device, report, 0));
+    EXPECT_FALSE(HidGetFeature(device, nullptr, 8));
     EXPECT_FALSE(HidSetFeature(device, nullptr, 8));
+    std::uint16_t id = 0;
+    EXPECT_FALSE(HidGetIds(device, &id, nullptr));
+    EXPECT_FALSE(HidGetIds(device, nullptr, &id));
     HidClose(device);
 
     EXPECT_FALSE(HidSetFeature(nullptr, mode, sizeof mode));
+    EXPECT_FALSE(HidGetFeature(nullptr, report, sizeof report));
     EXPECT_FALSE(HidGetIds(nullptr, nullptr, nullptr));
     EXPECT_FALSE(HidDeclaresFeatureValues(reinterpret_cast<HidHandle>(-1)));
     HidClose(nullptr);
@@ -88,14 +96,19 @@ TEST(HidHidraw, EachFailedTransferLeavesOneLineWithErrno)
 
     testing::internal::CaptureStderr();
     EXPECT_TRUE(HidSetFeature(device, mode, sizeof mode));
+    // No transfer of length zero is made, so none fails.
+    EXPECT_FALSE(HidSetFeature(device, mode, 0));
+    EXPECT_FALSE(HidGetFeature(device, page, 0));
     EXPECT_EQ("", testing::internal::GetCapturedStderr());
 
     // The controller wants each report at its own length; the preload library answers as a
     // stalled transfer does.
     testing::internal::CaptureStderr();
+    EXPECT_FALSE(HidSetFeature(device, mode, 1));
     EXPECT_FALSE(HidSetFeature(device, mode, 7));
     EXPECT_FALSE(HidGetFeature(device, page, sizeof page));
     EXPECT_EQ(
+        "qavel: set feature report 03, 1 bytes: error 32 (Broken pipe)\n"
         "qavel: set feature report 03, 7 bytes: error 32 (Broken pipe)\n"
         "qavel: get feature report 08, 72 bytes: error 32 (Broken pipe)\n",
         testing::internal::GetCapturedStderr());

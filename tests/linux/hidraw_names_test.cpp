@@ -15,10 +15,11 @@ TEST(HidrawNames, NumericOrderAndOnlyNodeNames)
 TEST(HidrawNames, ForeignOrOddNamesAreLeftOut)
 {
     const std::vector<std::string> entries = {
-        "hidraw",   "hidraw-1", "hidraw1x", "xhidraw1",
-        "hidraw 1", "HIDRAW1",  "hidraw07", "hidraw99999999999999"};
-    // "hidraw07" is a number all the same; the overlong one is no node name.
-    const std::vector<std::string> expected = {"/dev/hidraw7"};
+        "hidraw",   "hidraw-1", "hidraw1x",         "xhidraw1",
+        "hidraw 1", "HIDRAW1",  "hidraw07",         "hidraw99999999999999",
+        "hidraw1234567890",     "hidraw123456789"};
+    // "hidraw07" is a number all the same; past nine digits it is no node name.
+    const std::vector<std::string> expected = {"/dev/hidraw7", "/dev/hidraw123456789"};
     EXPECT_EQ(expected, HidrawPathsInOrder(entries));
     EXPECT_TRUE(HidrawPathsInOrder({}).empty());
 }
@@ -38,7 +39,8 @@ TEST(HidrawNames, UeventIdentifiers)
     EXPECT_EQ(0xFFFF, product);
     for (const char* broken :
          {"HID_NAME=x\n", "HID_ID=0003:00000596\n", "HID_ID=0003:00010596:0102\n",
-          "HID_ID=0003:0596:01g2\n", "HID_ID=0003::0102\n", "XHID_ID=0003:0596:0102"}) {
+          "HID_ID=0003:0596:01g2\n", "HID_ID=0003::0102\n", "XHID_ID=0003:0596:0102",
+          "HID_ID=0003:000000596:0102\n"}) {
         EXPECT_FALSE(ParseUeventIds(broken, &vendor, &product)) << broken;
     }
 }

@@ -119,6 +119,8 @@ TEST(ReportDescriptor, WhatMakesAFeatureItemAValue)
     EXPECT_EQ(0u, feature(8, 4, 0x02, {0x09, 0x00}));
     EXPECT_EQ(0u, feature(8, 4, 0x02, {0x19, 0x00, 0x29, 0x00}));
     EXPECT_EQ(1u, feature(8, 4, 0x02, {0x19, 0x00, 0x29, 0x03}));
+    EXPECT_EQ(0u, feature(8, 4, 0x02, {0x19, 0x00}));
+    EXPECT_EQ(0u, feature(8, 4, 0x02, {0x29, 0x00}));
     // A lone end of a range is a usage of its own.
     EXPECT_EQ(1u, feature(8, 4, 0x02, {0x19, 0x03}));
     EXPECT_EQ(1u, feature(8, 4, 0x02, {0x29, 0x03}));
@@ -178,20 +180,25 @@ TEST(ReportDescriptor, MalformedBytesDeclareNothingAndAreNeverOverread)
     Bytes popEmpty = kTouchDigitizer;
     popEmpty.insert(popEmpty.begin(), 0xB4);
     EXPECT_EQ(0u, Count(popEmpty));
-    // Collections nested beyond any real device's depth.
-    Bytes deep;
-    for (int i = 0; i < 100; ++i) {
-        deep.insert(deep.end(), {0xA1, 0x02});
+    // Collections nested beyond any real device's depth (64), and pushes beyond the stack's (16).
+    const Bytes value = {0x09, 0x05, 0x75, 0x08, 0x95, 0x01, 0xB1, 0x02};
+    for (const int depth : {64, 65, 100}) {
+        Bytes deep;
+        for (int i = 0; i < depth; ++i) {
+            deep.insert(deep.end(), {0xA1, 0x02});
+        }
+        deep.insert(deep.end(), value.begin(), value.end());
+        deep.insert(deep.end(), depth, 0xC0);
+        EXPECT_EQ(depth <= 64 ? 1u : 0u, Count(deep)) << depth << " collections";
     }
-    for (int i = 0; i < 100; ++i) {
-        deep.push_back(0xC0);
+    for (const int depth : {16, 17, 40}) {
+        Bytes pushes = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01};
+        pushes.insert(pushes.end(), depth, 0xA4);
+        pushes.insert(pushes.end(), depth, 0xB4);
+        pushes.insert(pushes.end(), value.begin(), value.end());
+        pushes.push_back(0xC0);
+        EXPECT_EQ(depth <= 16 ? 1u : 0u, Count(pushes)) << depth << " pushes";
     }
-    EXPECT_EQ(0u, Count(deep));
-    // Pushes beyond the stack's depth.
-    Bytes pushes = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01};
-    pushes.insert(pushes.end(), 40, 0xA4);
-    pushes.push_back(0xC0);
-    EXPECT_EQ(0u, Count(pushes));
 }
 
 TEST(ReportDescriptor, LongAndZeroSizeItems)
