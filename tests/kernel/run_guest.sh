@@ -49,7 +49,12 @@ arm64)
     qemu=(qemu-system-aarch64 -M virt -cpu cortex-a53) ;;
 armhf)
     flavour=armmp-lpae triplet=arm-linux-gnueabihf qemu_package=qemu-system-arm tty=ttyAMA0
-    qemu=(qemu-system-arm -M virt -cpu cortex-a7,neon=off) ;;
+    # Debian's armhf baseline, VFPv3-D16 without NEON. qemu 7.2 (Debian 12) cannot take the upper
+    # 16 VFP registers away; later ones (Debian 13) refuse NEON off while they are there.
+    cpu=cortex-a7,neon=off,vfp-d32=off
+    refusal=$(qemu-system-arm -M virt -cpu "$cpu" -nodefaults -display none -kernel /nonexistent 2>&1 || true)
+    [[ $refusal == *vfp-d32*"not found"* ]] && cpu=cortex-a7,neon=off
+    qemu=(qemu-system-arm -M virt -cpu "$cpu") ;;
 *)
     failed_step boot "unknown architecture $arch (amd64, arm64 or armhf)" ;;
 esac
