@@ -138,26 +138,36 @@ screen() {
     import -window root "$1"
 }
 
-# probe PNG|xwd:- X1 Y1 X2 Y2: hex colours at two points and the box around everything not white.
+# probe PNG|xwd:- X1 Y1 X2 Y2: hex colours at two points, near two corners, at the left and the top
+# edge, and the box around everything not white but the screen's top row and left column.
+# A maximized window's one-pixel border lies off screen, as on Windows, and its client area
+# begins at the screen's corner; Wine 10 draws a window larger than the screen from its own
+# corner instead, so there the border shows along the top and left edges and the client area
+# begins one pixel in.
 probe() {
-    convert "$1" -format "%[hex:p{$2,$3}] %[hex:p{$4,$5}] %[hex:p{3,3}] %[hex:p{1020,764}] %@\n" info:
+    convert "$1" -format "%[hex:p{$2,$3}] %[hex:p{$4,$5}] %[hex:p{3,3}] %[hex:p{1020,764}] %[hex:p{0,3}] %[hex:p{3,0}] " \
+        -write info:- -fill white -draw "rectangle 0,0 $((WIDTH - 1)),0" -draw "rectangle 0,0 0,$((HEIGHT - 1))" \
+        -format '%@\n' info:
 }
 
 # target_state PROBE_LINE: which target is shown and in what colour, from a probe of the two disc
 # sample points (136,675) and (904,99): "t1-00FF00", "t2-FF0000", "blank", "stray ..." or "none"
-# when the calibration window does not cover the screen.
+# when the calibration window does not cover the screen. The boxes are the client area's, moved
+# by where it begins on the screen.
 target_state() {
     printf '%s\n' "$1" | awk '
         function within(x, y, w, h, l, t, r, b) {
+            l += dx; r += dx; t += dy; b += dy
             return x >= l - 2 && y >= t - 2 && x + w <= r + 2 && y + h <= b + 2 && w >= r - l - 2 && h >= b - t - 2
         }
         {
             if ($3 != "FFFFFF" || $4 != "FFFFFF") { print "none"; next }
-            split($5, a, /[x+]/); w = a[1]; h = a[2]; x = a[3]; y = a[4]
+            dx = $5 != "FFFFFF"; dy = $6 != "FFFFFF"
+            split($7, a, /[x+]/); w = a[1]; h = a[2]; x = a[3]; y = a[4]
             if (w <= 1 && h <= 1) { print "blank"; next }
             if (within(x, y, w, h, 104, 648, 152, 696)) { print "t1-" $1; next }
             if (within(x, y, w, h, 872, 72, 920, 120)) { print "t2-" $2; next }
-            print "stray " $5
+            print "stray " $7
         }'
 }
 
