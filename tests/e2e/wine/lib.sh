@@ -39,6 +39,7 @@ setup() {
     RUN_DIR="$CASE_DIR/run"
     DESKTOP="qavel-$ARCH-$CASE"
     PROGRAM_PID=""
+    RECORDER_PID=""
     TRANSCRIPT=""
     rm -rf "$CASE_DIR"
     mkdir -p "$RUN_DIR"
@@ -55,6 +56,8 @@ cleanup() {
     local status=$?
     qavel_wine_stop
     if [ -n "$PROGRAM_PID" ]; then kill "$PROGRAM_PID" 2>/dev/null || true; fi
+    # A recorder left behind would poll forever and keep the test's output open.
+    if [ -n "$RECORDER_PID" ]; then kill "$RECORDER_PID" 2>/dev/null || true; fi
     qavel_stop_xvfb
     exit $status
 }
