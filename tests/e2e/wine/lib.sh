@@ -124,10 +124,20 @@ dismiss() {
     wait_program_end
 }
 
+# Whether the program still runs in our prefix: Wine 10's desktop, the process started as
+# PROGRAM_PID, may end before the program it started has made its closing transfers.
+program_in_prefix() {
+    local pid
+    for pid in $(pgrep -f 'qavel-calib\.exe' || true); do
+        grep -qzxF "WINEPREFIX=$WINEPREFIX" "/proc/$pid/environ" 2>/dev/null && return 0
+    done
+    return 1
+}
+
 wait_program_end() {
     local i
     for i in $(seq 1 600); do
-        if ! kill -0 "$PROGRAM_PID" 2>/dev/null; then
+        if ! kill -0 "$PROGRAM_PID" 2>/dev/null && ! program_in_prefix; then
             PROGRAM_PID=""
             return 0
         fi
