@@ -38,6 +38,7 @@ setup() {
     RUN_DIR="$CASE_DIR/run"
     DESKTOP="qavel-$ARCH-$CASE"
     PROGRAM_PID=""
+    RECORDER_PID=""
     TRANSCRIPT=""
     rm -rf "$CASE_DIR"
     mkdir -p "$RUN_DIR"
@@ -54,6 +55,8 @@ cleanup() {
     local status=$?
     qavel_wine_stop
     if [ -n "$PROGRAM_PID" ]; then kill "$PROGRAM_PID" 2>/dev/null || true; fi
+    # A recorder left behind would poll forever and keep the test's output open.
+    if [ -n "$RECORDER_PID" ]; then kill "$RECORDER_PID" 2>/dev/null || true; fi
     qavel_stop_xvfb
     # A case that failed midway may still have a step in the background (a state recorder).
     kill $(jobs -p) 2>/dev/null || true
@@ -122,10 +125,20 @@ dismiss() {
     wait_program_end
 }
 
+# Whether the program still runs in our prefix: Wine 10's desktop, the process started as
+# PROGRAM_PID, may end before the program it started has made its closing transfers.
+program_in_prefix() {
+    local pid
+    for pid in $(pgrep -f 'qavel-calib\.exe' || true); do
+        grep -qzxF "WINEPREFIX=$WINEPREFIX" "/proc/$pid/environ" 2>/dev/null && return 0
+    done
+    return 1
+}
+
 wait_program_end() {
     local i
     for i in $(seq 1 600); do
-        if ! kill -0 "$PROGRAM_PID" 2>/dev/null; then
+        if ! kill -0 "$PROGRAM_PID" 2>/dev/null && ! program_in_prefix; then
             PROGRAM_PID=""
             return 0
         fi
@@ -139,26 +152,36 @@ screen() {
     import -window root "$1"
 }
 
-# probe PNG|xwd:- X1 Y1 X2 Y2: hex colours at two points and the box around everything not white.
+# probe PNG|xwd:- X1 Y1 X2 Y2: hex colours at two points, near two corners, at the left and the top
+# edge, and the box around everything not white but the screen's top row and left column.
+# A maximized window's one-pixel border lies off screen, as on Windows, and its client area
+# begins at the screen's corner; Wine 10 draws a window larger than the screen from its own
+# corner instead, so there the border shows along the top and left edges and the client area
+# begins one pixel in.
 probe() {
-    convert "$1" -format "%[hex:p{$2,$3}] %[hex:p{$4,$5}] %[hex:p{3,3}] %[hex:p{1020,764}] %@\n" info:
+    convert "$1" -format "%[hex:p{$2,$3}] %[hex:p{$4,$5}] %[hex:p{3,3}] %[hex:p{1020,764}] %[hex:p{0,3}] %[hex:p{3,0}] " \
+        -write info:- -fill white -draw "rectangle 0,0 $((WIDTH - 1)),0" -draw "rectangle 0,0 0,$((HEIGHT - 1))" \
+        -format '%@\n' info:
 }
 
 # target_state PROBE_LINE: which target is shown and in what colour, from a probe of the two disc
 # sample points (136,675) and (904,99): "t1-00FF00", "t2-FF0000", "blank", "stray ..." or "none"
-# when the calibration window does not cover the screen.
+# when the calibration window does not cover the screen. The boxes are the client area's, moved
+# by where it begins on the screen.
 target_state() {
     printf '%s\n' "$1" | awk '
         function within(x, y, w, h, l, t, r, b) {
+            l += dx; r += dx; t += dy; b += dy
             return x >= l - 2 && y >= t - 2 && x + w <= r + 2 && y + h <= b + 2 && w >= r - l - 2 && h >= b - t - 2
         }
         {
             if ($3 != "FFFFFF" || $4 != "FFFFFF") { print "none"; next }
-            split($5, a, /[x+]/); w = a[1]; h = a[2]; x = a[3]; y = a[4]
+            dx = $5 != "FFFFFF"; dy = $6 != "FFFFFF"
+            split($7, a, /[x+]/); w = a[1]; h = a[2]; x = a[3]; y = a[4]
             if (w <= 1 && h <= 1) { print "blank"; next }
             if (within(x, y, w, h, 104, 648, 152, 696)) { print "t1-" $1; next }
             if (within(x, y, w, h, 872, 72, 920, 120)) { print "t2-" $2; next }
-            print "stray " $5
+            print "stray " $7
         }'
 }
 

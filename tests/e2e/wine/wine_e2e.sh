@@ -57,12 +57,13 @@ case_broken_scenario() {
 # it stores, with LIMITS in report bytes 8 to 15 and every byte it does not own kept.
 case_raw_0102() {
     record_states "$CASE_DIR/states" &
-    local recorder=$!
+    RECORDER_PID=$!
     start_program "$1
 calibration-page 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 5a 07 5a 5a 5a 5a 5a"
     expect_message "Calibration" "Calibration completed successfully." "information"
     touch "$CASE_DIR/states.stop"
-    wait "$recorder"
+    wait "$RECORDER_PID"
+    RECORDER_PID=""
     screen "$CASE_DIR/message.png"
     log "target states seen: $(tr '\n' ' ' <"$CASE_DIR/states")"
     local seen

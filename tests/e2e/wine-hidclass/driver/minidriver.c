@@ -24,6 +24,14 @@
 #define IOCTL_HID_GET_STRING HID_CTL_CODE(4)
 #define IOCTL_HID_GET_DEVICE_ATTRIBUTES HID_CTL_CODE(9)
 
+/* The string ids of IOCTL_HID_GET_STRING: Windows' hidport.h numbers them 14 to 16 (where their
+ * indexes lie in a USB device descriptor); Wine's class driver asks by its own numbering, 1 to 3,
+ * as mingw-w64's enumeration has it. */
+#define STRING_ID_MANUFACTURER 14
+#define STRING_ID_PRODUCT 15
+#define STRING_ID_SERIAL_NUMBER 16
+#define WINE_STRING_ID_OFFSET (STRING_ID_MANUFACTURER - HID_STRING_ID_IMANUFACTURER)
+
 /* The minidriver interface of the class driver (hidport.h, which mingw-w64 does not ship). */
 typedef struct {
     ULONG Revision;
@@ -160,6 +168,43 @@ static HID_XFER_PACKET* PacketOf(IRP* irp, IO_STACK_LOCATION* stack)
     return (HID_XFER_PACKET*)stack->Parameters.DeviceIoControl.Type3InputBuffer;
 }
 
+/* One of the device's strings, by the id in the low word of value (the high word is the
+ * language, which changes nothing here): the serial number is the device's slot, so that each
+ * device has its own. Nothing is written into a buffer too small for the whole string. */
+static NTSTATUS GetString(const struct SimHidDevice* impl, ULONG value, WCHAR* buffer, ULONG size,
+                          ULONG_PTR* written)
+{
+    static const WCHAR manufacturer[] = L"Qavel tests";
+    static const WCHAR product[] = L"Simulated touch controller";
+    WCHAR serial[] = L"0000";
+    const WCHAR* text;
+    ULONG length;
+
+    ULONG id = value & 0xFFFF;
+
+    if (id >= HID_STRING_ID_IMANUFACTURER && id <= HID_STRING_ID_ISERIALNUMBER) {
+        id += WINE_STRING_ID_OFFSET;
+    }
+    switch (id) {
+    case STRING_ID_MANUFACTURER: text = manufacturer; length = sizeof(manufacturer); break;
+    case STRING_ID_PRODUCT: text = product; length = sizeof(product); break;
+    case STRING_ID_SERIAL_NUMBER:
+        for (int i = 3, rest = (int)(impl->slot % 10000); i >= 0; --i, rest /= 10) {
+            serial[i] = (WCHAR)(L'0' + rest % 10);
+        }
+        text = serial;
+        length = sizeof(serial);
+        break;
+    default: return STATUS_INVALID_PARAMETER;
+    }
+    if (buffer == NULL || size < length) {
+        return STATUS_BUFFER_TOO_SMALL;
+    }
+    RtlCopyMemory(buffer, text, length);
+    *written = length;
+    return STATUS_SUCCESS;
+}
+
 static NTSTATUS NTAPI DispatchInternalIoctl(DEVICE_OBJECT* device, IRP* irp)
 {
     IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
@@ -229,6 +274,12 @@ static NTSTATUS NTAPI DispatchInternalIoctl(DEVICE_OBJECT* device, IRP* irp)
         irp->IoStatus.Information = sizeof(*attributes);
         break;
     }
+    case IOCTL_HID_GET_STRING:
+        /* Wine 10's class driver reads the serial number when it starts the device and gives
+         * the device up when that fails. */
+        status = GetString(impl, (ULONG)(ULONG_PTR)stack->Parameters.DeviceIoControl.Type3InputBuffer,
+                           (WCHAR*)irp->UserBuffer, outSize, &irp->IoStatus.Information);
+        break;
     case IOCTL_HID_READ_REPORT:
         IoMarkIrpPending(irp);
         KeAcquireSpinLock(&impl->lock, &irql);
@@ -254,7 +305,7 @@ static NTSTATUS NTAPI DispatchInternalIoctl(DEVICE_OBJECT* device, IRP* irp)
         break;
     }
     default:
-        /* Strings, input and output reports: the controller has none the program uses. */
+        /* Input and output reports: the controller has none the program uses. */
         status = STATUS_NOT_IMPLEMENTED;
         break;
     }
