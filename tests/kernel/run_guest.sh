@@ -183,10 +183,12 @@ needed_libraries() {  # FILE
             seen+="$name "
             found=
             for lib_root in "${lib_roots[@]}"; do
-                for path in $([[ $name == /* ]] && echo "$name" ||
+                # The loader is named by its path; packages of a merged-/usr release (Debian
+                # 13) unpacked without the /lib link hold it under /usr.
+                for path in $([[ $name == /* ]] && echo "$name /usr$name" ||
                     echo "/lib/$triplet/$name /usr/lib/$triplet/$name /lib/$name /usr/lib/$name"); do
                     if [ -e "$lib_root$path" ]; then
-                        found="$lib_root$path $path"
+                        found="$lib_root$path $([[ $name == /* ]] && echo "$name" || echo "$path")"
                         break 2
                     fi
                 done
