@@ -40,7 +40,6 @@ rm -f "$TRANSCRIPT"
 echo "run-wine: starting the program on a $QAVEL_SCREEN Wine desktop; click each green target within"
 echo "20 s (press, hold briefly, release); Esc aborts."
 (qavel_wine_program "$WORK/run" qavel "$SCENARIO" "$TRANSCRIPT")
-wineserver -w  # the launcher returns once the program has started; its server ends after it
 echo "transcript: $TRANSCRIPT"
 echo "calibration page written (report 5, page 1):"
 awk '$2 == "set" && $3 == "05" && $10 == "01"' "$TRANSCRIPT" | cut -d' ' -f6- || true
