@@ -211,11 +211,9 @@ qavel_wine_prefix() {  # [LOG]
     : >"$WINEPREFIX/.qavel-ready"
 }
 
-# Ends every Wine process of the prefix, and waits for its server to be gone: a program started
-# while it is still ending joins it and goes down with it.
+# Ends every Wine process of the prefix.
 qavel_wine_stop() {
     wineserver -k >/dev/null 2>&1 || true
-    timeout 30 wineserver -w >/dev/null 2>&1 || true
 }
 
 # Copies the program, the simulator DLLs and, where asked, the window inspector out of a build
@@ -253,46 +251,14 @@ qavel_pe_arch() {  # FILE
 # The DLL overrides that make the staged simulator DLLs stand in for Wine's own.
 QAVEL_WINE_SIM_DLLS="hid,setupapi=n,b"
 
-# Starts Wine's virtual desktop NAME of QAVEL_SCREEN on its own and returns once its X window is
-# there, so that a program started on it afterwards is on it. Started together with the program
-# (explorer /desktop=NAME,SIZE PROGRAM), Wine 10 at times lets the program make its windows
-# before the desktop is there: they land on the bare X screen, where without a window manager a
-# maximized window keeps its restored size. Wine 10 also at times ends the desktop's process
-# before it has made its window; that process is started again, up to three times (no program
-# has started yet). The desktop stays until the prefix's wineserver ends.
-qavel_wine_desktop() {  # NAME
-    local try i launcher
-    # The prefix's session (its server, services and default desktop) up first, so that the
-    # desktop's process does not start beside them.
-    (cd / && QAVEL_SIM= QAVEL_SIM_LOG= WINEDLLOVERRIDES= timeout 60 "$QAVEL_WINE" cmd.exe /c exit \
-        </dev/null >/dev/null 2>&1) || true
-    for try in 1 2 3; do
-        [ "$try" = 1 ] || sleep 2
-        # Not from the program's folder: the simulator DLLs there are not for the desktop's process.
-        (cd / && QAVEL_SIM= QAVEL_SIM_LOG= WINEDLLOVERRIDES= exec "$QAVEL_WINE" explorer \
-            "/desktop=$1,$QAVEL_SCREEN" </dev/null >/dev/null 2>&1) &
-        launcher=$!
-        for i in $(seq 1 200); do
-            xwininfo -root -children 2>/dev/null | grep -qiF "\"$1 - Wine desktop\"" && return 0
-            kill -0 "$launcher" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill "$launcher" 2>/dev/null || true
-        echo "Wine's virtual desktop $1 did not come up (try $try of 3)" >&2
-    done
-    return 1
-}
-
-# Becomes the staged program on a QAVEL_SCREEN virtual desktop of its own (qavel_wine_desktop),
-# against a scenario, with the transcript in TRANSCRIPT where one is given. It replaces the
-# calling shell, so run it as a background job (`qavel_wine_program ... &`, then $! is Wine's
-# launcher, which ends once the program has started) or in a subshell.
+# Becomes the staged program on a QAVEL_SCREEN virtual desktop of its own, against a scenario,
+# with the transcript in TRANSCRIPT where one is given. It replaces the calling shell, so run it
+# as a background job (`qavel_wine_program ... &`, then $! is Wine's) or in a subshell.
 qavel_wine_program() {  # RUN_DIR DESKTOP SCENARIO [TRANSCRIPT]
     local scenario transcript=
     scenario=$(realpath -m "$3")
     [ -z "${4:-}" ] || transcript=$(realpath -m "$4")
     cd "$1" || return 1
-    qavel_wine_desktop "$2" || return 1
     QAVEL_SIM=$scenario QAVEL_SIM_LOG=$transcript WINEDLLOVERRIDES=$QAVEL_WINE_SIM_DLLS \
         exec "$QAVEL_WINE" explorer "/desktop=$2,$QAVEL_SCREEN" qavel-calib.exe
 }

@@ -61,8 +61,7 @@ install_devices() {
 # start_program: the real program on its own virtual desktop, no overrides, no simulator DLLs.
 start_program_hidclass() {
     ! ls "$RUN_DIR"/*.dll >/dev/null 2>&1 || fail "a DLL next to the program would shadow Wine's own"
-    (cd "$RUN_DIR" && qavel_wine_desktop "$DESKTOP" &&
-        exec "$QAVEL_WINE" explorer "/desktop=$DESKTOP,${WIDTH}x${HEIGHT}" qavel-calib.exe) \
+    (cd "$RUN_DIR" && exec "$QAVEL_WINE" explorer "/desktop=$DESKTOP,${WIDTH}x${HEIGHT}" qavel-calib.exe) \
         >"$CASE_DIR/program.out" 2>&1 &
     PROGRAM_PID=$!
 }
