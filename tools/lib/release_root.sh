@@ -54,8 +54,10 @@ qavel_release_root_make() {  # CODENAME ROOT
         return 1
     }
     { read -r main; read -r security; } < <(qavel_release_mirrors)
+    # Never into a bind mount of the machine's own /dev, /sys or /proc.
+    qavel_release_unmount "$root"
     qavel_release_unmount "$root.tmp"
-    rm -rf "$root" "$root.tmp"
+    rm -rf --one-file-system "$root" "$root.tmp"
     if ! debootstrap --variant=minbase --include=ca-certificates "$codename" "$root.tmp" "$main" \
         >"$root.log" 2>&1; then
         echo "debootstrap $codename $main failed: $(grep -m1 '^E: ' "$root.log" || tail -n1 "$root.log")"
