@@ -144,6 +144,10 @@ qavel_release_run() {  # SOURCE CODENAME LOG
         return 0
     fi
     qavel_release_copy_source "$source" "$root"
+    # Mounts left behind would make a later `rm -rf build` reach into the machine's own /dev.
+    # (Run in a command substitution, so the trap is this subshell's alone.)
+    trap "qavel_release_stop_processes '$root' >/dev/null; qavel_release_unmount '$root'" EXIT
+    trap 'exit 143' TERM INT HUP
     qavel_release_mount "$root"
     chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin CI="${CI:-}" \
