@@ -263,11 +263,24 @@ qavel_wine_program() {  # RUN_DIR DESKTOP SCENARIO [TRANSCRIPT]
         exec "$QAVEL_WINE" explorer "/desktop=$2,$QAVEL_SCREEN" qavel-calib.exe
 }
 
+# Waits until Wine's virtual desktop NAME has its X window, up to SECONDS (120 by default).
+qavel_wine_desktop_wait() {  # NAME [SECONDS]
+    local end=$((SECONDS + ${2:-120}))
+    until xwininfo -root -children 2>/dev/null | grep -qiF "\"$1 - Wine desktop\""; do
+        [ $SECONDS -lt $end ] || { echo "Wine's virtual desktop $1 did not come up" >&2; return 1; }
+        sleep 0.1
+    done
+}
+
 # The window inspector on a program's desktop, run from WORK_DIR (where it leaves its files);
-# its output, one key=value a line.
+# its output, one key=value a line. It starts once the desktop is up: a process that looks at a
+# desktop before the desktop's own process has made its window makes Wine 10 start a second
+# one, and the two break each other (the first dies on an X error, the program's windows land
+# on the bare screen or nowhere).
 qavel_wine_inspect() {  # RUN_DIR WORK_DIR DESKTOP ARGS...
     local run=$1 work=$2 desktop=$3
     shift 3
+    qavel_wine_desktop_wait "$desktop" || return 1
     (cd "$work" && WINEDLLOVERRIDES= "$QAVEL_WINE" "$run/qavel-inspect.exe" --desktop "$desktop" "$@" 2>/dev/null) |
         sed -u 's/\r$//'
 }
