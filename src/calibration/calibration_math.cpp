@@ -1,5 +1,6 @@
 #include "calibration/calibration_math.h"
 
+#include <array>
 #include <cfloat>
 #include <cmath>
 #include <limits>
@@ -14,7 +15,7 @@ static_assert(FLT_EVAL_METHOD == 0, "build with SSE2 arithmetic on x86 (-msse2 -
 namespace {
 
 constexpr std::int32_t kGridOrigin = 102;
-constexpr std::int32_t gridCellWidths[4] = {409, 512, 512, 410};
+constexpr auto gridCellWidths = std::to_array<std::int32_t>({409, 512, 512, 410});
 constexpr std::int32_t kLowGoal = 256;
 constexpr std::int32_t kHighGoal = 1793;
 constexpr int kMaxPasses = 100;
@@ -150,7 +151,7 @@ void CorrectByGrid(std::int32_t x, std::int32_t y, const LinearizationGrid& grid
     *outY = Saturate(static_cast<double>(y) - offsetY);
 }
 
-bool ComputeCalibrationLimits(const std::int32_t x[3], const std::int32_t y[3],
+bool ComputeCalibrationLimits(const std::int32_t (&x)[3], const std::int32_t (&y)[3],
                               const LinearizationGrid& grid, CalibrationLimits* out)
 {
     const int p = (x[2] < 0 ? 4 : 0) + (y[2] < 0 ? 2 : 0) + (x[1] < 0 ? 1 : 0);

@@ -26,7 +26,7 @@ void CorrectByGrid(std::int32_t x, std::int32_t y, const LinearizationGrid& grid
                    std::int32_t* outX, std::int32_t* outY);
 
 // Orientation, limits by iteration, and clamping, from three points; false when they admit none.
-bool ComputeCalibrationLimits(const std::int32_t x[3], const std::int32_t y[3],
+bool ComputeCalibrationLimits(const std::int32_t (&x)[3], const std::int32_t (&y)[3],
                               const LinearizationGrid& grid, CalibrationLimits* out);
 
 // Raw models: computes and writes the calibration page (0x0100 also clears its grid page).

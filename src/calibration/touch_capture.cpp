@@ -97,7 +97,7 @@ bool WaitForReleasedScreen(ControllerSession* session)
 
 }  // namespace
 
-void DecodeRawReport(const std::uint8_t report[8], RawSample* slot1, RawSample* slot2)
+void DecodeRawReport(const std::uint8_t (&report)[8], RawSample* slot1, RawSample* slot2)
 {
     slot1->touching = (report[1] & 0x01) != 0;
     slot1->present = (report[1] & 0x02) != 0;

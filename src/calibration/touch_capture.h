@@ -13,7 +13,7 @@ struct RawSample {
 };
 
 // Decodes the two slots of an 8-byte report 8.
-void DecodeRawReport(const std::uint8_t report[8], RawSample* slot1, RawSample* slot2);
+void DecodeRawReport(const std::uint8_t (&report)[8], RawSample* slot1, RawSample* slot2);
 
 enum class ProgressVerdict { KeepPolling, Accepted, Failed };
 

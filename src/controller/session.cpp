@@ -80,7 +80,6 @@ void CloseController(ControllerSession* session)
             SendModeCommand(session, ModeEndCalibration);
         }
         HidClose(session->device);
-        session->device = nullptr;
     }
     delete session;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "calibration/touch_capture.h"
 #include "fake_device.h"
@@ -14,7 +15,7 @@ namespace {
 // Released-screen wait and sampling, each up to 20 s and overrun by one poll of ten attempts.
 constexpr std::uint64_t kCaptureBoundMs = 45 * 1000;
 
-void RequireDecodeRoundTrip(const std::uint8_t report[8])
+void RequireDecodeRoundTrip(const std::uint8_t (&report)[8])
 {
     RawSample slots[2];
     DecodeRawReport(report, &slots[0], &slots[1]);
@@ -64,7 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 10) {
         return 0;
     }
-    RequireDecodeRoundTrip(data + 2);
+    std::uint8_t report[8];
+    std::memcpy(report, data + 2, sizeof report);
+    RequireDecodeRoundTrip(report);
     RequireProgressTable(static_cast<std::int8_t>(data[2]));
 
     const int selector = data[0] % 4;
