@@ -5,6 +5,7 @@
 
 #include <errno.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -78,6 +79,23 @@ std::deque<QueuedMessage> TakeMessages(CalibrationWindow* w)
     std::lock_guard<std::mutex> guard(windowLock);
     messages.swap(w->queue);
     return messages;
+}
+
+// A timer fd that becomes readable once ms have passed; -1 when none can be made.
+int DeadlineTimer(std::uint32_t ms)
+{
+    const int timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    if (timer < 0) {
+        return -1;
+    }
+    itimerspec spec{};
+    spec.it_value.tv_sec = static_cast<time_t>(ms / 1000);
+    spec.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L + 1;  // zero would disarm it
+    if (timerfd_settime(timer, 0, &spec, nullptr) < 0) {
+        close(timer);
+        return -1;
+    }
+    return timer;
 }
 
 void FreeWindow(CalibrationWindow* w)
@@ -188,21 +206,34 @@ bool WaitForCalibrationDoneMessage(std::uint32_t timeoutMs)
     if (w == nullptr) {
         return false;
     }
-    // Only the worker's queue is looked at: the display may be gone.
+    // The display is served while the worker ends, so that a compositor's pings are answered (one
+    // that gets none may offer to kill a program that is not hung); a lost one is left alone.
     const std::int64_t deadline = MonotonicMs() + timeoutMs;
-    for (;;) {
+    const int timer = DeadlineTimer(timeoutMs);
+    bool done = false;
+    while (!done) {
         for (const QueuedMessage& message : TakeMessages(w)) {
-            if (message.kind == MessageKind::CalibrationDone) {
-                return true;
-            }
+            done = done || message.kind == MessageKind::CalibrationDone;
         }
         const std::int64_t left = deadline - MonotonicMs();
-        if (left <= 0) {
-            return false;
+        if (done || left <= 0) {
+            break;
         }
-        pollfd descriptor{w->wakeFd, POLLIN, 0};
-        poll(&descriptor, 1, static_cast<int>(left));
+        if (timer >= 0 && !DisplayLost()) {
+            chosenDisplay->takeEvents();
+        }
+        if (timer >= 0 && !DisplayLost()) {
+            pollfd descriptors[2] = {{w->wakeFd, POLLIN, 0}, {timer, POLLIN, 0}};
+            chosenDisplay->sleep(descriptors, 2);
+        } else {
+            pollfd descriptor{w->wakeFd, POLLIN, 0};
+            poll(&descriptor, 1, static_cast<int>(left));
+        }
     }
+    if (timer >= 0) {
+        close(timer);
+    }
+    return done;
 }
 
 void DestroyCalibrationWindow(WindowHandle window)

@@ -128,6 +128,10 @@ void KeyboardKeymap(void* data, wl_keyboard*, std::uint32_t format, std::int32_t
     if (map == MAP_FAILED) {
         return;
     }
+    if (xkb == nullptr) {
+        munmap(map, size);
+        return;
+    }
     const char* text = static_cast<const char*>(map);
     xkb_keymap* keymap = xkb_keymap_new_from_buffer(
         xkb, text, strnlen(text, size), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
@@ -517,8 +521,9 @@ bool Prepare(wl_event_queue* queue, bool* handled)
         return true;
     }
     if (wl_display_flush(globals.display) < 0 && errno != EAGAIN) {
+        const int sendError = errno;
         wl_display_cancel_read(globals.display);
-        CheckConnection();
+        CheckConnection(sendError);
         return false;
     }
     return true;
@@ -638,10 +643,15 @@ bool DispatchUntil(wl_event_queue* queue, const bool* done, int timeoutMs)
     }
 }
 
-void CheckConnection()
+void CheckConnection(int sendError)
 {
     wl_display* display = globals.display;
-    const int error = wl_display_get_error(display);
+    // libwayland keeps a failed send (EPIPE) out of the display's error until it next reads, and
+    // a loop that stops short of reading once a send fails would never learn of it.
+    int error = wl_display_get_error(display);
+    if (error == 0) {
+        error = sendError;
+    }
     if (error == 0) {
         return;
     }
@@ -692,7 +702,10 @@ const DisplayBackend* ConnectWayland(std::string* failure)
         Disconnect();
         return nullptr;
     }
-    xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    // The compositor sends whole keymaps, which need no layout data of the machine's: an image
+    // without any (a container, a minimal kiosk) still has Esc.
+    xkb = xkb_context_new(static_cast<xkb_context_flags>(XKB_CONTEXT_NO_DEFAULT_INCLUDES |
+                                                         XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
     connected = true;
     return &kWaylandDisplay;
 }

@@ -68,7 +68,8 @@ void SleepOnDisplay(pollfd* fds, int count);
 // once the display is gone.
 bool DispatchUntil(wl_event_queue* queue, const bool* done, int timeoutMs);
 
-// Notes the loss after a failed call, when the connection is really broken.
-void CheckConnection();
+// Notes the loss after a failed call, when the connection is really broken: the display says so,
+// or sendError (errno of a failed flush other than EAGAIN) is not 0.
+void CheckConnection(int sendError = 0);
 
 }  // namespace wayland
