@@ -10,9 +10,11 @@
 #   process ends by the signal (status 128 + its number), or with 0 when the display went.
 # - Not at all ("notice-killed"): a client killer takes only the 0x0300 notice while the controller
 #   saves; the run ends with its outcome message, as without the kill. Taken the same way, the
-#   message box ("box-killed") ends as one that could not be shown: the program ends with 0.
+#   message box ("box-killed") ends as one that could not be shown: the program ends with 0. So
+#   does the box when the compositor goes while the program is stopped ("box-lost", Wayland).
+# - Esc at target 1 with no keyboard-layout data on the machine ("no-layout", Wayland).
 # usage: abort.sh PROGRAM PRELOAD PROBE HOW [MODEL [WHEN]]
-#        abort.sh PROGRAM PRELOAD PROBE escape|close [TARGET]
+#        abort.sh PROGRAM PRELOAD PROBE escape|close [TARGET [no-layout]]
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 how=$4
@@ -57,7 +59,10 @@ case $how in
 escape | close)
     # Scripted touches for the targets before: this one waits for a touch that never comes.
     # Its protocol log shows on Wayland which keys reached it.
-    if [ "${5:-2}" = 1 ]; then
+    if [ "${6:-}" = no-layout ]; then
+        XKB_CONFIG_ROOT=$WORK/no-layout-data WAYLAND_DEBUG=client start_program "device 0596:0102"
+        at=(134 676)
+    elif [ "${5:-2}" = 1 ]; then
         WAYLAND_DEBUG=client start_program "device 0596:0102"
         at=(134 676)
     else
@@ -95,6 +100,17 @@ notice-killed | box-killed)
     fi
     expect_exit_zero
     grep -q "lost its X connection" "$WORK/program.log" || fail "the kill went unnoticed"
+    echo PASS
+    exit 0
+    ;;
+box-lost)
+    start_program "device 0596:0101"
+    wait_for "the message box" colour d32f2f
+    freeze
+    qavel_stop_wayland
+    thaw
+    expect_exit_zero
+    grep -q "the Wayland display is gone" "$WORK/program.log" || fail "the loss went unnoticed"
     echo PASS
     exit 0
     ;;
