@@ -591,6 +591,24 @@ bool DispatchPending()
     return true;
 }
 
+bool DispatchDecorated()
+{
+    if (DisplayLost()) {
+        return false;
+    }
+    if (decorations == nullptr) {
+        return DispatchPending();
+    }
+    // libdecor's own dispatch: a toolkit's plugin (GTK) runs its title bar's events there, and
+    // reads the display without waiting.
+    const int result = libdecor_dispatch(decorations, 0);
+    if (result < 0) {
+        const int error = -result;
+        CheckConnection(error == EPIPE || error == ECONNRESET ? error : 0);
+    }
+    return !DisplayLost();
+}
+
 void SleepOnDisplay(pollfd* fds, int count)
 {
     bool handled = false;
@@ -621,6 +639,10 @@ bool DispatchUntil(wl_event_queue* queue, const bool* done, int timeoutMs)
         if (*done) {
             return true;
         }
+        // A signal ends the wait at once: the run is ending, within its own bound.
+        if (OutsideEndRequested()) {
+            return !DisplayLost();
+        }
         if (!Prepare(queue, &handled)) {
             return false;
         }
@@ -628,8 +650,10 @@ bool DispatchUntil(wl_event_queue* queue, const bool* done, int timeoutMs)
             continue;
         }
         const std::int64_t left = deadline - MonotonicMs();
-        pollfd descriptor{wl_display_get_fd(globals.display), POLLIN, 0};
-        if (left > 0 && poll(&descriptor, 1, static_cast<int>(left)) > 0) {
+        pollfd descriptors[2] = {{wl_display_get_fd(globals.display), POLLIN, 0},
+                                 {OutsideEndFd(), POLLIN, 0}};
+        if (left > 0 && poll(descriptors, 2, static_cast<int>(left)) > 0 &&
+            descriptors[0].revents != 0) {
             if (wl_display_read_events(globals.display) < 0) {
                 CheckConnection();
                 return false;

@@ -60,12 +60,16 @@ libdecor* Decorations();
 // Main thread: handles the events already read; false once the display is gone.
 bool DispatchPending();
 
+// Main thread, while the message box is up: DispatchPending, with what libdecor's plugin does
+// besides; false once the display is gone.
+bool DispatchDecorated();
+
 // Sends what is queued and sleeps until the compositor sends something or one of the count fds
 // is readable; what came is read, and handled by the next DispatchPending.
 void SleepOnDisplay(pollfd* fds, int count);
 
-// Handles events of queue (null: the main thread's) until *done or timeoutMs have passed; false
-// once the display is gone.
+// Handles events of queue (null: the main thread's) until *done, timeoutMs have passed or the run
+// is ended from outside (outside_end.h); false once the display is gone.
 bool DispatchUntil(wl_event_queue* queue, const bool* done, int timeoutMs);
 
 // Notes the loss after a failed call, when the connection is really broken: the display says so,

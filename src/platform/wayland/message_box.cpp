@@ -144,7 +144,7 @@ bool ShowMessageBox(const std::string& text, const char* caption, MessageIcon ic
             EndRunFromOutside();
             break;
         }
-        if (!DispatchPending()) {
+        if (!DispatchDecorated()) {
             continue;
         }
         if (box.repaint || box.shown.scaleChanged) {
