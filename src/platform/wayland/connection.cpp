@@ -38,7 +38,17 @@ struct Output {
     int scale;
     int width;  // the current mode, in pixels
     int height;
+    std::int32_t transform;
 };
+
+// An output's size as a window on it sees it, in surface units: turned a quarter for a portrait
+// output.
+void SizeOnOutput(const Output& output, int* width, int* height)
+{
+    const bool quarterTurned = (output.transform & 1) != 0;
+    *width = (quarterTurned ? output.height : output.width) / output.scale;
+    *height = (quarterTurned ? output.width : output.height) / output.scale;
+}
 
 struct Touch {
     std::int32_t id;
@@ -348,9 +358,10 @@ void SeatName(void*, wl_seat*, const char*) {}
 
 const wl_seat_listener kSeatListener = {.capabilities = SeatCapabilities, .name = SeatName};
 
-void OutputGeometry(void*, wl_output*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
-                    std::int32_t, const char*, const char*, std::int32_t)
+void OutputGeometry(void* data, wl_output*, std::int32_t, std::int32_t, std::int32_t,
+                    std::int32_t, std::int32_t, const char*, const char*, std::int32_t transform)
 {
+    static_cast<Output*>(data)->transform = transform;
 }
 
 void OutputMode(void* data, wl_output*, std::uint32_t flags, std::int32_t width,
@@ -406,7 +417,7 @@ void RegistryGlobal(void*, wl_registry* r, std::uint32_t name, const char* inter
         wl_seat_add_listener(seat->seat, &kSeatListener, seat.get());
         seats.push_back(std::move(seat));
     } else if (kind == wl_output_interface.name && version >= 2) {
-        auto output = std::make_unique<Output>(Output{nullptr, name, 1, 0, 0});
+        auto output = std::make_unique<Output>(Output{nullptr, name, 1, 0, 0, 0});
         output->output = Bind<wl_output>(r, name, &wl_output_interface, version, 2);
         wl_output_add_listener(output->output, &kOutputListener, output.get());
         outputs.push_back(std::move(output));
@@ -557,8 +568,7 @@ bool SomeOutputSize(int* width, int* height)
 {
     for (const auto& output : outputs) {
         if (output->width > 0 && output->height > 0) {
-            *width = output->width / output->scale;
-            *height = output->height / output->scale;
+            SizeOnOutput(*output, width, height);
             return true;
         }
     }
@@ -570,10 +580,29 @@ void RouteInput(const SurfaceInput* input)
     routed = input;
 }
 
+// Whether the machine has keyboard-layout data (xkb's include path), which a toolkit needs.
+bool MachineHasLayoutData()
+{
+    xkb_context* probe = xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES);
+    if (probe == nullptr) {
+        return false;
+    }
+    xkb_context_set_log_level(probe, XKB_LOG_LEVEL_CRITICAL);
+    const bool found = xkb_context_include_path_append_default(probe) != 0;
+    xkb_context_unref(probe);
+    return found;
+}
+
 libdecor* Decorations()
 {
     if (!decorationsTried) {
         decorationsTried = true;
+        // A toolkit's plugin (GTK's, which libdecor prefers where it is installed) ends the
+        // process where there is no layout data: then libdecor finds no plugin and uses its own
+        // fallback, which needs none.
+        if (!MachineHasLayoutData()) {
+            setenv("LIBDECOR_PLUGIN_DIR", "/dev/null", 1);
+        }
         decorations = libdecor_new(globals.display, &kDecorationsInterface);
     }
     return decorations;

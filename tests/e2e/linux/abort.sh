@@ -10,8 +10,7 @@
 #   process ends by the signal (status 128 + its number), or with 0 when the display went.
 # - Not at all ("notice-killed"): a client killer takes only the 0x0300 notice while the controller
 #   saves; the run ends with its outcome message, as without the kill. Taken the same way, the
-#   message box ("box-killed") ends as one that could not be shown: the program ends with 0. So
-#   does the box when the compositor goes while the program is stopped ("box-lost", Wayland).
+#   message box ("box-killed") ends as one that could not be shown: the program ends with 0.
 # - Esc at target 1 with no keyboard-layout data on the machine ("no-layout", Wayland).
 # usage: abort.sh PROGRAM PRELOAD PROBE HOW [MODEL [WHEN]]
 #        abort.sh PROGRAM PRELOAD PROBE escape|close [TARGET [no-layout]]
@@ -100,17 +99,6 @@ notice-killed | box-killed)
     fi
     expect_exit_zero
     grep -q "lost its X connection" "$WORK/program.log" || fail "the kill went unnoticed"
-    echo PASS
-    exit 0
-    ;;
-box-lost)
-    start_program "device 0596:0101"
-    wait_for "the message box" colour d32f2f
-    freeze
-    qavel_stop_wayland
-    thaw
-    expect_exit_zero
-    grep -q "the Wayland display is gone" "$WORK/program.log" || fail "the loss went unnoticed"
     echo PASS
     exit 0
     ;;
