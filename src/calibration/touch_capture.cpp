@@ -132,7 +132,7 @@ int CaptureRawTouch(ControllerSession* session)
     }
 
     const std::int64_t start = CalendarSeconds();
-    SampleRing ring;
+    SampleRing ring{};
     ring.position = 0;
     ring.filled = false;
     ring.beepPending = true;

@@ -66,6 +66,9 @@ TEST(AsciiFrames, TheLengthByteNarrowsTheSearch)
     // ... but not when capacity - n leaves fewer positions than that.
     report[7] = 210;
     EXPECT_FALSE(ExtractAsciiFrame(report.data(), 256, out));
+    // An end marker right at the bound is outside it.
+    report[7] = 201;
+    EXPECT_FALSE(ExtractAsciiFrame(report.data(), 256, out));
 }
 
 TEST(AsciiFrames, ReplySearchTakesTheLastMatchAnywhereInTheBuffer)

@@ -174,6 +174,15 @@ TEST(ReportDescriptor, MalformedBytesDeclareNothingAndAreNeverOverread)
     }
     // A four-byte item cut after its second data byte, at the very end of the buffer.
     EXPECT_EQ(0u, Count({0x06, 0x00, 0xFF, 0xA1, 0x01, 0x27, 0xFF, 0xFF}));
+    // A whole descriptor with one feature value, then an item whose data would run past the end.
+    const Bytes whole = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x09, 0x05,
+                         0x75, 0x08, 0x95, 0x01, 0xB1, 0x02, 0xC0};
+    EXPECT_EQ(1u, Count(whole));
+    for (const Bytes& cut : {Bytes{0x26, 0xFF}, Bytes{0x27, 0xFF, 0xFF, 0xFF}}) {
+        Bytes trailing = whole;
+        trailing.insert(trailing.end(), cut.begin(), cut.end());
+        EXPECT_EQ(0u, Count(trailing)) << cut.size() << "-byte item cut at the end";
+    }
     // End Collection without a collection, Feature outside any collection, Pop on empty stack.
     EXPECT_EQ(0u, Count({0xC0}));
     EXPECT_EQ(0u, Count({0x09, 0x05, 0x75, 0x08, 0x95, 0x01, 0xB1, 0x02}));

@@ -28,6 +28,7 @@ TEST(WindowMath, DialogUnitsAndColours)
     // A 6 x 13 font: the notice's 186 x 50 units.
     EXPECT_EQ(279, DialogUnitsToPixelsX(186, 6));
     EXPECT_EQ(81, DialogUnitsToPixelsY(50, 13));
+    EXPECT_EQ(0, DialogUnitsToPixelsY(1, 3)) << "rounds halves up, nothing below";
     EXPECT_EQ(0, DialogUnitsToPixelsX(0, 6));
 
     // COLORREF keeps red in the low byte; X wants it high.
