@@ -28,6 +28,7 @@ namespace {
 struct Faults {
     int writeOpenErrno = 0;       // opening a node for writing fails with it
     int openErrno = 0;            // opening a node in any mode fails with it
+    int sysfsErrno = 0;           // opening a descriptor's sysfs file fails with it
     bool noMemory = false;        // the nothrow operator new fails
     int interruptions = 0;        // ioctls still to fail with EINTR
     unsigned long failAfter = 0;  // answered by the library, then failed (ENODEV)
@@ -56,6 +57,10 @@ extern "C" int open(const char* path, int flags, ...)
     }
     if (faults.openErrno != 0 && std::strncmp(path, "/dev/hidraw", 11) == 0) {
         errno = faults.openErrno;
+        return -1;
+    }
+    if (faults.sysfsErrno != 0 && std::strncmp(path, "/sys/dev/char/", 14) == 0) {
+        errno = faults.sysfsErrno;
         return -1;
     }
     const std::vector<std::uint8_t>* d = faults.descriptor;
@@ -191,6 +196,9 @@ TEST_F(HidFaults, WhatTheDescriptorReadSaysDecidesQualifying)
         const std::vector<std::uint8_t> grown = OneValue(size);
         faults.descriptor = &grown;
         EXPECT_EQ(size <= 4096, HidDeclaresFeatureValues(device)) << size << " bytes";
+        faults.sysfsErrno = EACCES;
+        EXPECT_EQ(size == 4095, HidDeclaresFeatureValues(device)) << size << " bytes, no sysfs";
+        faults.sysfsErrno = 0;
     }
     HidClose(device);
 }
