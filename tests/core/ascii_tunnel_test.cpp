@@ -158,6 +158,9 @@ TEST_F(AsciiTunnel, ALimitBelowASecondMakesExactlyOnePoll)
     // A message that the reply buffer cannot hold with its two markers is refused unpolled.
     EXPECT_FALSE(ReadAsciiMessage(session, out, 255, 999));
     EXPECT_FALSE(ReadAsciiMessage(session, nullptr, 1, 999));
+    EXPECT_FALSE(ReadAsciiReply(nullptr, out, sizeof out, 999));
+    EXPECT_FALSE(ReadAsciiReply(session, nullptr, sizeof out, 999));
+    EXPECT_FALSE(ReadAsciiReply(session, out, 0, 999));
     EXPECT_EQ(Matching(Transfers(world), "get 09").size(), 1u);
     EXPECT_FALSE(ReadAsciiMessage(session, out, 254, 999));
     EXPECT_EQ(Matching(Transfers(world), "get 09").size(), 2u);
