@@ -179,6 +179,7 @@ void CloseWindow()
     }
     FreeSurfaceBuffers(&w->buffers);
     if (w->shown.surface != nullptr) {
+        UnwatchScale(&w->shown);
         wl_surface_destroy(w->shown.surface);
     }
     wl_display_flush(Wl().display);

@@ -77,6 +77,7 @@ Globals globals;
 wl_registry* registry = nullptr;
 std::vector<std::unique_ptr<Output>> outputs;
 std::vector<std::unique_ptr<Seat>> seats;
+std::vector<ScaledSurface*> watchedSurfaces;
 xkb_context* xkb = nullptr;
 const SurfaceInput* routed = nullptr;
 libdecor* decorations = nullptr;
@@ -322,6 +323,35 @@ const wl_touch_listener kTouchListener = {.down = TouchDown,
 
 // --- seats, outputs, the registry ---
 
+// A device the seat no longer has is released, so that the compositor forgets it too, where the
+// seat is new enough; before that, only the proxy can go.
+void Release(wl_keyboard* keyboard)
+{
+    if (wl_keyboard_get_version(keyboard) >= WL_KEYBOARD_RELEASE_SINCE_VERSION) {
+        wl_keyboard_release(keyboard);
+    } else {
+        wl_keyboard_destroy(keyboard);
+    }
+}
+
+void Release(wl_pointer* pointer)
+{
+    if (wl_pointer_get_version(pointer) >= WL_POINTER_RELEASE_SINCE_VERSION) {
+        wl_pointer_release(pointer);
+    } else {
+        wl_pointer_destroy(pointer);
+    }
+}
+
+void Release(wl_touch* touch)
+{
+    if (wl_touch_get_version(touch) >= WL_TOUCH_RELEASE_SINCE_VERSION) {
+        wl_touch_release(touch);
+    } else {
+        wl_touch_destroy(touch);
+    }
+}
+
 void SeatCapabilities(void* data, wl_seat* wlSeat, std::uint32_t capabilities)
 {
     Seat* seat = static_cast<Seat*>(data);
@@ -332,7 +362,7 @@ void SeatCapabilities(void* data, wl_seat* wlSeat, std::uint32_t capabilities)
         seat->keyboard = wl_seat_get_keyboard(wlSeat);
         wl_keyboard_add_listener(seat->keyboard, &kKeyboardListener, seat);
     } else if (!keyboard && seat->keyboard != nullptr) {
-        wl_keyboard_destroy(seat->keyboard);
+        Release(seat->keyboard);
         seat->keyboard = nullptr;
         seat->keyboardFocus = nullptr;
     }
@@ -340,7 +370,7 @@ void SeatCapabilities(void* data, wl_seat* wlSeat, std::uint32_t capabilities)
         seat->pointer = wl_seat_get_pointer(wlSeat);
         wl_pointer_add_listener(seat->pointer, &kPointerListener, seat);
     } else if (!pointer && seat->pointer != nullptr) {
-        wl_pointer_destroy(seat->pointer);
+        Release(seat->pointer);
         seat->pointer = nullptr;
         seat->pointerFocus = nullptr;
     }
@@ -348,7 +378,7 @@ void SeatCapabilities(void* data, wl_seat* wlSeat, std::uint32_t capabilities)
         seat->touch = wl_seat_get_touch(wlSeat);
         wl_touch_add_listener(seat->touch, &kTouchListener, seat);
     } else if (!touch && seat->touch != nullptr) {
-        wl_touch_destroy(seat->touch);
+        Release(seat->touch);
         seat->touch = nullptr;
         seat->touches.clear();
     }
@@ -428,6 +458,14 @@ void RegistryGlobalRemove(void*, wl_registry*, std::uint32_t name)
 {
     for (auto it = outputs.begin(); it != outputs.end(); ++it) {
         if ((*it)->name == name) {
+            // A surface on it no longer is; a later output may reuse its proxy's address.
+            for (ScaledSurface* watched : watchedSurfaces) {
+                auto& on = watched->outputs;
+                if (std::find(on.begin(), on.end(), (*it)->output) != on.end()) {
+                    on.erase(std::remove(on.begin(), on.end(), (*it)->output), on.end());
+                    watched->scaleChanged = true;
+                }
+            }
             wl_output_destroy((*it)->output);
             outputs.erase(it);
             return;
@@ -439,7 +477,11 @@ void RegistryGlobalRemove(void*, wl_registry*, std::uint32_t name)
             SeatCapabilities(seat, seat->seat, 0);
             xkb_state_unref(seat->keys);
             xkb_keymap_unref(seat->keymap);
-            wl_seat_destroy(seat->seat);
+            if (wl_seat_get_version(seat->seat) >= WL_SEAT_RELEASE_SINCE_VERSION) {
+                wl_seat_release(seat->seat);
+            } else {
+                wl_seat_destroy(seat->seat);
+            }
             seats.erase(it);
             return;
         }
@@ -550,6 +592,13 @@ const Globals& Wl()
 void WatchScale(ScaledSurface* watched)
 {
     wl_surface_add_listener(watched->surface, &kSurfaceListener, watched);
+    watchedSurfaces.push_back(watched);
+}
+
+void UnwatchScale(ScaledSurface* watched)
+{
+    watchedSurfaces.erase(std::remove(watchedSurfaces.begin(), watchedSurfaces.end(), watched),
+                          watchedSurfaces.end());
 }
 
 int ScaleOf(const ScaledSurface& watched)
@@ -638,26 +687,44 @@ bool DispatchDecorated()
     return !DisplayLost();
 }
 
-void SleepOnDisplay(pollfd* fds, int count)
+bool WaitOnDisplay(wl_event_queue* queue, pollfd* fds, int count, int timeoutMs)
 {
     bool handled = false;
-    if (DisplayLost() || !Prepare(nullptr, &handled) || handled) {
-        return;
+    if (DisplayLost() || !Prepare(queue, &handled)) {
+        return false;
     }
-    if (PollWith(wl_display_get_fd(globals.display), fds, count)) {
+    if (handled) {
+        return true;
+    }
+    pollfd descriptors[4] = {{wl_display_get_fd(globals.display), POLLIN, 0}};
+    const int extra = std::min(count, 3);
+    for (int i = 0; i < extra; ++i) {
+        descriptors[i + 1] = fds[i];
+    }
+    // A signal only wakes the wait: its handler has made an fd of the caller's readable.
+    const int ready = poll(descriptors, static_cast<nfds_t>(extra + 1), timeoutMs);
+    for (int i = 0; i < extra; ++i) {
+        fds[i].revents = ready > 0 ? descriptors[i + 1].revents : 0;
+    }
+    if (ready > 0 && descriptors[0].revents != 0) {
         if (wl_display_read_events(globals.display) < 0) {
             CheckConnection();
         }
     } else {
         wl_display_cancel_read(globals.display);
     }
+    return !DisplayLost();
+}
+
+void SleepOnDisplay(pollfd* fds, int count)
+{
+    WaitOnDisplay(nullptr, fds, count, -1);
 }
 
 bool DispatchUntil(wl_event_queue* queue, const bool* done, int timeoutMs)
 {
     const std::int64_t deadline = MonotonicMs() + timeoutMs;
     for (;;) {
-        bool handled = false;
         if (DisplayLost()) {
             return false;
         }
@@ -672,26 +739,13 @@ bool DispatchUntil(wl_event_queue* queue, const bool* done, int timeoutMs)
         if (OutsideEndRequested()) {
             return !DisplayLost();
         }
-        if (!Prepare(queue, &handled)) {
-            return false;
-        }
-        if (handled) {
-            continue;
-        }
         const std::int64_t left = deadline - MonotonicMs();
-        pollfd descriptors[2] = {{wl_display_get_fd(globals.display), POLLIN, 0},
-                                 {OutsideEndFd(), POLLIN, 0}};
-        if (left > 0 && poll(descriptors, 2, static_cast<int>(left)) > 0 &&
-            descriptors[0].revents != 0) {
-            if (wl_display_read_events(globals.display) < 0) {
-                CheckConnection();
-                return false;
-            }
-        } else {
-            wl_display_cancel_read(globals.display);
-            if (left <= 0) {
-                return true;
-            }
+        if (left <= 0) {
+            return true;
+        }
+        pollfd outsideEnd{OutsideEndFd(), POLLIN, 0};
+        if (!WaitOnDisplay(queue, &outsideEnd, 1, static_cast<int>(left))) {
+            return false;
         }
     }
 }

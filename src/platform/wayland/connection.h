@@ -35,6 +35,7 @@ struct ScaledSurface {
     bool scaleChanged = false;  // set when the scale may have changed
 };
 void WatchScale(ScaledSurface* watched);
+void UnwatchScale(ScaledSurface* watched);  // before the surface is destroyed
 int ScaleOf(const ScaledSurface& watched);
 
 // The size of an output the compositor may put a full-screen window on, in surface units, for a
@@ -64,8 +65,13 @@ bool DispatchPending();
 // besides; false once the display is gone.
 bool DispatchDecorated();
 
-// Sends what is queued and sleeps until the compositor sends something or one of the count fds
-// is readable; what came is read, and handled by the next DispatchPending.
+// The one wait every Wayland wait goes through: sends what is queued (a failed send is the
+// display's loss), then sleeps until the compositor sends something for queue (null: the main
+// thread's), one of the count fds (at most 3) is readable, a signal comes or timeoutMs pass (-1:
+// no limit). What came is read, for the queue's next dispatch; false once the display is gone.
+bool WaitOnDisplay(wl_event_queue* queue, pollfd* fds, int count, int timeoutMs);
+
+// WaitOnDisplay on the main thread's queue, without a time limit.
 void SleepOnDisplay(pollfd* fds, int count);
 
 // Handles events of queue (null: the main thread's) until *done, timeoutMs have passed or the run

@@ -99,6 +99,7 @@ void Destroy(WlMessageBox* box)
         libdecor_frame_unref(box->frame);
     }
     FreeSurfaceBuffers(&box->buffers);
+    UnwatchScale(&box->shown);
     wl_surface_destroy(box->shown.surface);
     wl_display_flush(Wl().display);
 }
@@ -134,6 +135,7 @@ bool ShowMessageBox(const std::string& text, const char* caption, MessageIcon ic
     if (!DispatchUntil(nullptr, &box.configured, kConfigureWaitMs) || !box.configured) {
         if (DisplayLost()) {
             RouteInput(nullptr);
+            UnwatchScale(&box.shown);
         } else {
             Destroy(&box);
         }
@@ -159,6 +161,7 @@ bool ShowMessageBox(const std::string& text, const char* caption, MessageIcon ic
     }
     if (DisplayLost()) {
         RouteInput(nullptr);
+        UnwatchScale(&box.shown);
     } else {
         Destroy(&box);
     }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "platform/linux/display_backend.h"
 #include "platform/linux/outside_end.h"
 #include "platform/paint/notice_face.h"
 #include "platform/wayland/calibration_window.h"
@@ -15,6 +16,7 @@
 namespace wayland {
 namespace {
 
+// The notice's configure and its first frame together: the worker must still end within its bound.
 constexpr int kShowWaitMs = 3000;
 
 struct WlNotice {
@@ -119,6 +121,7 @@ void ShowNotice(const char* caption, const char* text)
         !CalibrationWindowPlacement(&parent, &parentWidth, &parentHeight, &scale)) {
         return;
     }
+    const std::int64_t deadline = MonotonicMs() + kShowWaitMs;
     const NoticeFace face = LayOutNotice(caption, text);
     WlNotice* notice = &noticeWindow;
     const Globals& wl = Wl();
@@ -166,7 +169,10 @@ void ShowNotice(const char* caption, const char* text)
     }
     GiveKeysToNotice(true);
     // Shown before the worker goes on: the compositor has painted it, or had the time to.
-    DispatchUntil(notice->queue, &notice->painted, kShowWaitMs);
+    const std::int64_t left = deadline - MonotonicMs();
+    if (left > 0) {
+        DispatchUntil(notice->queue, &notice->painted, static_cast<int>(left));
+    }
 }
 
 void CloseNotice()
