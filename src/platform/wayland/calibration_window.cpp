@@ -8,8 +8,10 @@
 #include <xkbcommon/xkbcommon-keysyms.h>
 
 #include <atomic>
+#include <cstdio>
 
 #include "common/shared_state.h"
+#include "platform/linux/display_backend.h"
 #include "platform/linux/outside_end.h"
 #include "platform/paint/target_frame.h"
 #include "platform/wayland/connection.h"
@@ -20,6 +22,8 @@ namespace wayland {
 namespace {
 
 constexpr int kConfigureWaitMs = 5000;
+// How long a window taken out of full screen may take to come back for good before the run ends.
+constexpr int kCoverWaitMs = 2000;
 constexpr const char* kAppId = "qavel-calib";
 
 // Main thread only, but for what the worker's notice reads (the atomics).
@@ -34,6 +38,12 @@ struct WlCalibrationWindow {
     int pendingHeight = 0;
     bool configured = false;
     bool repaint = false;
+    // Targets are drawn at fractions of the window, which mean points of the screen only while
+    // the window covers its output.
+    bool covers = true;
+    std::int64_t coveredSince = 0;
+    std::int64_t troubleSince = -1;  // the first loss not yet followed by kCoverWaitMs covered
+    bool gaveUp = false;
 };
 
 WlCalibrationWindow theWindow;
@@ -70,6 +80,28 @@ void SurfaceConfigure(void* data, xdg_surface* surface, std::uint32_t serial)
     w->height = height;
     w->configured = true;
     w->repaint = true;
+}
+
+// Looks again whether the window covers its output: when it stops, the target goes and full
+// screen is asked for once more. A window taken out again and again counts from its first loss,
+// so TakeEvents ends the run unless it comes back to stay.
+void CheckCover(WlCalibrationWindow* w)
+{
+    const bool covers = CoversItsOutput(w->shown, w->width, w->height);
+    if (covers == w->covers) {
+        return;
+    }
+    const std::int64_t now = MonotonicMs();
+    w->covers = covers;
+    w->repaint = true;
+    if (covers) {
+        w->coveredSince = now;
+        return;
+    }
+    if (w->troubleSince < 0 || now - w->coveredSince >= kCoverWaitMs) {
+        w->troubleSince = now;
+    }
+    xdg_toplevel_set_fullscreen(w->toplevel, nullptr);
 }
 
 const xdg_surface_listener kSurfaceListener = {.configure = SurfaceConfigure};
@@ -162,6 +194,7 @@ bool OpenWindow(const char* title)
         }
         return false;
     }
+    CheckCover(w);
     Publish(*w);
     return true;
 }
@@ -190,6 +223,16 @@ bool TakeEvents()
 {
     WlCalibrationWindow* w = &theWindow;
     DispatchPending();
+    if (w->configured) {
+        CheckCover(w);
+    }
+    if (!w->covers && !w->gaveUp && MonotonicMs() - w->troubleSince >= kCoverWaitMs) {
+        w->gaveUp = true;
+        std::fprintf(stderr,
+                     "qavel-calib: the calibration window no longer covers the screen and the "
+                     "compositor does not make it full screen again; ending the run\n");
+        abortRequested.store(1);
+    }
     const bool repaint = w->repaint || w->shown.scaleChanged;
     w->repaint = false;
     w->shown.scaleChanged = false;
@@ -206,7 +249,7 @@ void PaintWindow(float targetX, float targetY)
     if (cr == nullptr) {
         return;
     }
-    PaintCalibrationFrame(cr, w->width, w->height, targetX, targetY,
+    PaintCalibrationFrame(cr, w->width, w->height, w->covers ? targetX : -1.0f, targetY,
                           targetColor.load(std::memory_order_acquire));
     EndSurfacePaint(&w->buffers, w->shown.surface, cr);
 }
@@ -222,7 +265,14 @@ void Beep()
 
 void Sleep(pollfd* fds, int count)
 {
-    SleepOnDisplay(fds, count);
+    WlCalibrationWindow* w = &theWindow;
+    // Woken when a window out of full screen has had its time to come back.
+    int timeoutMs = -1;
+    if (!w->covers && !w->gaveUp) {
+        const std::int64_t left = w->troubleSince + kCoverWaitMs - MonotonicMs();
+        timeoutMs = left > 0 ? static_cast<int>(left) : 0;
+    }
+    WaitOnDisplay(nullptr, fds, count, timeoutMs);
 }
 
 }  // namespace wayland

@@ -613,6 +613,27 @@ int ScaleOf(const ScaledSurface& watched)
     return scale > 0 ? scale : 1;
 }
 
+bool CoversItsOutput(const ScaledSurface& shown, int width, int height)
+{
+    bool measured = false;
+    for (const auto& output : outputs) {
+        const bool on = shown.outputs.empty() || std::find(shown.outputs.begin(),
+                                                           shown.outputs.end(),
+                                                           output->output) != shown.outputs.end();
+        if (!on || output->width <= 0 || output->height <= 0) {
+            continue;
+        }
+        measured = true;
+        int outputWidth = 0;
+        int outputHeight = 0;
+        SizeOnOutput(*output, &outputWidth, &outputHeight);
+        if (width >= outputWidth && height >= outputHeight) {
+            return true;
+        }
+    }
+    return !measured;
+}
+
 bool SomeOutputSize(int* width, int* height)
 {
     for (const auto& output : outputs) {

@@ -38,6 +38,11 @@ void WatchScale(ScaledSurface* watched);
 void UnwatchScale(ScaledSurface* watched);  // before the surface is destroyed
 int ScaleOf(const ScaledSurface& watched);
 
+// Whether a window of this size, in surface units, covers an output its surface is on (any
+// output before it is on one); true while no output's size is known. An output is measured at its
+// integer scale, which under fractional scaling is no more than its logical size.
+bool CoversItsOutput(const ScaledSurface& shown, int width, int height);
+
 // The size of an output the compositor may put a full-screen window on, in surface units, for a
 // compositor that leaves the size to the client; false when it named none.
 bool SomeOutputSize(int* width, int* height);

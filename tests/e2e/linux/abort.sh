@@ -12,6 +12,8 @@
 #   saves; the run ends with its outcome message, as without the kill. Taken the same way, the
 #   message box ("box-killed") ends as one that could not be shown: the program ends with 0.
 # - Esc at target 1 with no keyboard-layout data on the machine ("no-layout", Wayland).
+# - The window taken out of full screen at target 1 and kept out ("windowed", sway): it shows no
+#   target that way, asks for full screen again, and the run ends as Esc ends it.
 # usage: abort.sh PROGRAM PRELOAD PROBE HOW [MODEL [WHEN]]
 #        abort.sh PROGRAM PRELOAD PROBE escape|close [TARGET [no-layout]]
 set -euo pipefail
@@ -83,6 +85,25 @@ touch -1536 -1536"
     fi
     expect_message "Calibration" "Calibration terminated by user." information space
     expect_exit_zero
+    echo PASS
+    exit 0
+    ;;
+windowed)
+    start_program "device 0596:0102"
+    wait_for "target 1 green" pixel-is 134 676 "$GREEN"
+    socket=$(ls "$QAVEL_WAYLAND_DIR"/sway-ipc.*.sock 2>/dev/null | head -n 1)
+    [ -n "$socket" ] || fail "sway has no IPC socket"
+    gave_up="no longer covers the screen"
+    # Taken out again whenever it comes back, until the program gives up (before its box).
+    while kill -0 "$PROGRAM_PID" 2>/dev/null && ! grep -q "$gave_up" "$WORK/program.log"; do
+        SWAYSOCK=$socket swaymsg "[pid=$PROGRAM_PID] fullscreen disable, floating enable, resize set 600 400" >/dev/null 2>&1 || true
+        sleep 0.1
+    done
+    expect_message "Calibration" "Calibration terminated by user." information space
+    expect_exit_zero
+    grep -q "$gave_up" "$WORK/program.log" || fail "the program did not say why the run ended"
+    mapfile -t seen < <(transcript_tail 2)
+    [[ "${seen[0]}" == "set 03 ok 03 05 00 00 07 00 00 00"* ]] || fail "the run did not end as Esc ends it: ${seen[0]}"
     echo PASS
     exit 0
     ;;
