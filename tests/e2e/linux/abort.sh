@@ -11,6 +11,12 @@
 # - Not at all ("notice-killed"): a client killer takes only the 0x0300 notice while the controller
 #   saves; the run ends with its outcome message, as without the kill. Taken the same way, the
 #   message box ("box-killed") ends as one that could not be shown: the program ends with 0.
+#   On Wayland nothing takes one window alone: these rows kill the compositor, and every window
+#   goes with it. With the notice up, the run ends as a display lost ends it: the controller's
+#   calibration ends as Esc would end it there (the save under way completes, then the cleanup
+#   modes), no box, and the program ends by itself with 0. With the box up (after a whole 0x0102
+#   run), the box ends as one that could not be shown: the controller is closed, nothing else
+#   reaches it, and the program ends with 0.
 # - Esc at target 1 with no keyboard-layout data on the machine ("no-layout", Wayland).
 # - The window taken out of full screen at target 1 and kept out ("windowed", sway): it shows no
 #   target that way, asks for full screen again, and the run ends as Esc ends it.
@@ -54,6 +60,67 @@ press_other_keys() {
     got=$(sed 1d "$WORK/keys.txt" | tr '\n' ' ')
     [ "$got" = "a Return space " ] ||
         fail "keys that reached the calibration window: ${got:-none}; expected a Return space"
+}
+
+MODE_7="set 03 ok 03 05 00 00 07 00 00 00"
+R_FRAME="set 09 ok 09 0a 03 00 00 00 00 00 01 52 0d 00"
+
+# Fails unless the transcript ends with the transfers given, each a prefix of its line.
+expect_ending() {  # TRANSFER...
+    local count=$# k
+    local ending=("$@")
+    mapfile -t seen < <(transcript_tail "$count")
+    for ((k = 0; k < count; ++k)); do
+        [[ "${seen[k]:-}" == "${ending[k]}"* ]] ||
+            fail "transfer $((k + 1)) of the last $count is \"${seen[k]:-}\", expected \"${ending[k]}...\""
+    done
+}
+
+# On Wayland, the compositor killed while the 0x0300 notice (WHAT notice-killed) or the outcome
+# box (box-killed) is up. The program's protocol log (WAYLAND_DEBUG) is in program.log.
+compositor_killed_with() {  # WHAT
+    local sent_after started
+    if [ "$1" = notice-killed ]; then
+        start_0300_until_notice
+    else
+        WAYLAND_DEBUG=client start_program "device 0596:0102
+touch -1536 -1536
+touch 1536 1536"
+        wayland_message_up "the message box" 1565c0
+        freeze
+    fi
+    sent_after=$(wc -l <"$TRANSCRIPT")
+    started=$EPOCHREALTIME
+    qavel_stop_wayland
+    thaw
+    expect_exit 0
+    echo "the program ended $(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }') s after the compositor's end"
+    grep -q "the Wayland display is gone; ending the run" "$WORK/program.log" ||
+        fail "the compositor's end went unnoticed"
+    # Only the calibration window, and no box after it, ever asked for on the way to the end.
+    local toplevels
+    toplevels=$(grep -c -- '-> xdg_surface@[0-9]*\.get_toplevel(' "$WORK/program.log" || true)
+    if [ "$1" = notice-killed ]; then
+        [ "$toplevels" = 1 ] || fail "$toplevels toplevel windows asked for, expected the calibration window alone"
+        # The save under way ends, then the cleanup modes. Its R went before the compositor did;
+        # the reply to it is read unless the ending came first (an ending stops the wait for it).
+        if [[ "$(transcript_tail 3 | head -n 1)" == "$R_FRAME"* ]]; then
+            expect_ending "$R_FRAME" "set 03 ok 03 05 00 00 0a 00 00 00" "$MODE_7"
+        else
+            expect_ending "$R_FRAME" "get 09 ok 09 00 00 00 00 00 00 03 01 30 0d" \
+                "set 03 ok 03 05 00 00 0a 00 00 00" "$MODE_7"
+        fi
+        [ "$(grep -c " set 09 64 ok 09 0a 03 00 00 00 00 00 01 52 0d " "$TRANSCRIPT")" = 1 ] ||
+            fail "the controller was told to save more than once"
+        # The notice was still up when the compositor went: the cleanup came after.
+        [ "$(grep -n " set 03 8 ok 03 05 00 00 0a " "$TRANSCRIPT" | cut -d: -f1)" -gt "$sent_after" ] ||
+            fail "the cleanup was sent before the compositor's end: the notice was gone by then"
+    else
+        # The run's own end, then only CloseController's mode.
+        expect_ending "$MODE_7" "$MODE_7"
+        [ "$(wc -l <"$TRANSCRIPT")" = $((sent_after + 1)) ] ||
+            fail "$(($(wc -l <"$TRANSCRIPT") - sent_after)) transfers after the compositor's end, expected CloseController's mode alone"
+    fi
 }
 
 case $how in
@@ -108,6 +175,11 @@ windowed)
     exit 0
     ;;
 notice-killed | box-killed)
+    if on_wayland; then
+        compositor_killed_with "$how"
+        echo PASS
+        exit 0
+    fi
     if [ "$how" = notice-killed ]; then
         start_0300_until_notice
         xkill -id "$("$PROBE" find "$NOTICE")" >/dev/null || fail "xkill found no notice to kill"
@@ -130,8 +202,6 @@ display-lost) status=0 ;;
 *) fail "unknown way to stop the run: $how" ;;
 esac
 
-MODE_7="set 03 ok 03 05 00 00 07 00 00 00"
-R_FRAME="set 09 ok 09 0a 03 00 00 00 00 00 01 52 0d 00"
 # The transfers that end the transcript, each a prefix of its line: what an Esc at that point
 # sends, then CloseController's.
 case $model$when in

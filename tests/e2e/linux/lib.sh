@@ -65,16 +65,19 @@ start_program() {  # SCENARIO [FD]
 NOTICE="HID CALIBRATION WARNING"
 
 # A whole model 0x0300 run, stopped (SIGSTOP) as soon as its notice is up (on Wayland: its
-# caption bar's navy is on screen); thaw goes on.
+# caption bar's navy is on screen); thaw goes on. On Wayland the program logs its protocol
+# (WAYLAND_DEBUG) to program.log: what the compositor told it of the notice is read there.
 start_0300_until_notice() {
-    start_program "device 0596:0300
+    local scenario="device 0596:0300
 ascii-start
 ascii-touch
 ascii-touch
 ascii-touch"
     if on_wayland; then
+        WAYLAND_DEBUG=client start_program "$scenario"
         wait_for "the notice" colour 000080
     else
+        start_program "$scenario"
         wait_for "the notice" window "$NOTICE"
     fi
     freeze
@@ -258,14 +261,42 @@ expect_identity() {  # WINDOW-ID WHAT
     [ "$("$PROBE" prop "$1" WM_CLIENT_MACHINE)" = "$(hostname)" ] || fail "$2: WM_CLIENT_MACHINE"
 }
 
-# The program's windows as the compositor has them, one "X Y WIDTH HEIGHT TITLE" line each (the
-# content's place on screen): from sway's tree, or weston's scene graph (weston --debug).
-wayland_windows() {
+# What the compositor reports of the windows on screen, saved to FILE: sway's tree, or weston's
+# scene graph (weston --debug). wayland_windows and wayland_popups read it.
+wayland_report() {  # FILE
     if [ "$SCREEN_KIND" = sway ]; then
         local socket
         socket=$(ls "$QAVEL_WAYLAND_DIR"/sway-ipc.*.sock 2>/dev/null | head -n 1)
         [ -n "$socket" ] || fail "sway has no IPC socket in $QAVEL_WAYLAND_DIR"
-        SWAYSOCK=$socket swaymsg -r -t get_tree | awk -v pid="$PROGRAM_PID" '
+        SWAYSOCK=$socket swaymsg -r -t get_tree >"$1" || fail "swaymsg get_tree"
+    else
+        weston-debug scene-graph >"$1" 2>/dev/null || true
+    fi
+}
+
+# Weston's views of the desktop's windows in a scene graph, top first, one "PID ROLE X Y WIDTH
+# HEIGHT TITLE" line each (ROLE xdg_toplevel or xdg_popup; a popup has no title).
+weston_views() {  # REPORT
+    awk '/View [0-9]+ \(role xdg_(toplevel|popup), PID [0-9]+,/ {
+            role = $0; sub(/.*\(role /, "", role); sub(/,.*/, "", role)
+            pid = $0; sub(/.*, PID /, "", pid); sub(/,.*/, "", pid)
+            title = ""
+            if (role == "xdg_toplevel") { title = $0; sub(/.*top-level window \x27/, "", title); sub(/\x27 of .*/, "", title) }
+            view = 1; next }
+        view && /position: / { gsub(/[(),>-]/, " "); print pid, role, $2, $3, $4 - $2, $5 - $3, title; view = 0 }' "$1"
+}
+
+# The program's windows as the compositor has them, one "X Y WIDTH HEIGHT TITLE" line each (the
+# content's place on screen): from sway's tree, or weston's scene graph (weston --debug), top
+# first. From a saved report (wayland_report) when given, else as they are now.
+wayland_windows() {  # [REPORT]
+    local report=${1:-}
+    if [ -z "$report" ]; then
+        report=$WORK/windows-now.txt
+        wayland_report "$report"
+    fi
+    if [ "$SCREEN_KIND" = sway ]; then
+        awk -v pid="$PROGRAM_PID" '
             { match($0, /^ */); indent = RLENGTH }
             /"(rect|window_rect)": \{/ { key = $1; gsub(/[":]/, "", key); at = indent; next }
             key != "" && indent == at && /^ *\}/ { key = ""; next }
@@ -277,13 +308,38 @@ wayland_windows() {
                       part[indent, "rect", "y"] + part[indent, "window_rect", "y"],
                       part[indent, "window_rect", "width"], part[indent, "window_rect", "height"],
                       title[indent]
-            }'
+            }' "$report"
     else
-        weston-debug scene-graph 2>/dev/null | awk -v pid="$PROGRAM_PID" '
-            /View [0-9]+ \(role xdg_toplevel, PID / { view = index($0, "PID " pid ",") > 0
-                title = $0; sub(/.*top-level window \x27/, "", title); sub(/\x27 of .*/, "", title); next }
-            view && /position: / { gsub(/[(),>-]/, " "); print $2, $3, $4 - $2, $5 - $3, title; view = 0 }'
+        weston_views "$report" | awk -v pid="$PROGRAM_PID" '$1 == pid && $2 == "xdg_toplevel" {
+            $1 = ""; $2 = ""; sub(/^  /, ""); print }'
     fi
+}
+
+# The program's popups (the notice) as weston has them in a saved scene graph, one "X Y WIDTH
+# HEIGHT" line each. Sway's tree lists no popups: nothing there.
+wayland_popups() {  # REPORT
+    [ "$SCREEN_KIND" = sway ] && return 0
+    weston_views "$1" | awk -v pid="$PROGRAM_PID" '$1 == pid && $2 == "xdg_popup" { print $3, $4, $5, $6 }'
+}
+
+# Waits for the outcome box on Wayland: its COLOUR on screen, or a second window of the program
+# as the compositor has them (the calibration window never closed: the box may be behind it).
+# Then takes the screenshot message.png with the program stopped, and the compositor's report
+# of that moment (message-windows.txt, see wayland_report).
+wayland_message_up() {  # WHAT COLOUR
+    local deadline=$((SECONDS + WAIT_LIMIT)) shot
+    for (( ; ; )); do
+        shot=$(screenshot live)
+        has_colour "$shot" "$2" && break
+        [ "$(wayland_windows | grep -c .)" -lt 2 ] || break
+        kill -0 "$PROGRAM_PID" 2>/dev/null || fail "program ended while waiting for $1"
+        [ $SECONDS -lt $deadline ] || fail "timed out waiting for $1"
+        sleep 0.1
+    done
+    freeze
+    MESSAGE_SHOT=$(screenshot message)
+    wayland_report "$WORK/message-windows.txt"
+    thaw
 }
 
 # Where the box's window is not its face (weston's kiosk shell shows it full screen): every pixel of the icon's colour makes one disc 32 pixels across, whose centre lies 28
@@ -307,24 +363,25 @@ expect_icon_beside_text() {  # FILE COLOUR
         fail "the icon (centre $cx,$cy) is not beside the text (from $text_x,$text_y)"
 }
 
-# The outcome message on Wayland, read from the screen: the icon in its colour, the text through
-# tesseract, the calibration window gone (nothing white in the top-left corner, and the box the
-# program's only window as the compositor has them), the caption as the box's title there, and
-# the icon where it lies in the box. A click goes to where OK lies below an icon beside one line of text, on a box
+# The outcome message on Wayland, read from the screen and from the compositor: the box the
+# program's only window as the compositor has them (so the calibration window is gone: the box's
+# face may fill the screen, as on weston's kiosk shell, and hide whatever is behind it), its
+# caption as the box's title there, the text through tesseract, the icon in its colour where it
+# lies in the box. A click goes to where OK lies below an icon beside one line of text, on a box
 # centred on the screen; sway has no pointer, so there it is Return.
 expect_wayland_message() {  # CAPTION TEXT COLOUR DISMISS
-    wait_for "the message box \"$2\"" colour "$3"
-    freeze
-    local shot text
-    shot=$(screenshot message)
-    thaw
+    wayland_message_up "the message box \"$2\"" "$3"
+    local shot=$MESSAGE_SHOT text windows x y w h title
+    windows=$(wayland_windows "$WORK/message-windows.txt")
+    case $(grep -c . <<<"$windows") in
+    1) ;;
+    0) fail "$SCREEN_KIND shows no window of the program, though the message box's colour is on screen" ;;
+    *) fail "the calibration window is still up behind the message: $SCREEN_KIND shows the program's windows \"$(tr '\n' ';' <<<"$windows")\", expected the message box alone" ;;
+    esac
+    [ "$SCREEN_KIND" != sway ] || [ "$(shot_pixel "$shot" 2 2)" != "$WHITE" ] ||
+        fail "the calibration window is still up behind the message (white beside the box)"
     text=$(screen_text "$shot")
     ocr_holds "$text" "$2" || fail "the screen reads \"$text\", not \"$(one_line <<<"$2")\""
-    [ "$(shot_pixel "$shot" 2 2)" != "$WHITE" ] || fail "the calibration window is still up behind the message"
-    local windows x y w h title
-    windows=$(wayland_windows)
-    [ "$(grep -c . <<<"$windows")" = 1 ] ||
-        fail "$SCREEN_KIND shows the program's windows \"$(tr '\n' ';' <<<"$windows")\", expected the message box alone"
     read -r x y w h title <<<"$windows"
     [ "$title" = "$1" ] || fail "the message box's caption is \"$title\", expected \"$1\""
     if [ "$SCREEN_KIND" = sway ]; then
