@@ -18,18 +18,13 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/guardian_message.h"
 #include "platform/linux/hid_descriptor.h"
 
 namespace {
 
-constexpr std::uint32_t kArm = 1;
-constexpr std::uint32_t kRelease = 2;
-
+using Message = GuardianMessage;
 // Whole in one write: a pipe never splits a write of up to PIPE_BUF bytes.
-struct Message {
-    std::uint32_t kind;
-    GuardianPlan plan;
-};
 static_assert(sizeof(Message) <= PIPE_BUF);
 
 constexpr int kAttempts = 10;
@@ -61,20 +56,6 @@ void PauseUntil(std::uint64_t atMs)
     if (atMs > now) {
         Pause(static_cast<std::uint32_t>(atMs - now));
     }
-}
-
-bool Valid(const GuardianPlan& plan)
-{
-    if (plan.count > sizeof plan.steps / sizeof plan.steps[0]) {
-        return false;
-    }
-    for (std::uint32_t k = 0; k < plan.count; ++k) {
-        if (plan.steps[k].length == 0 || plan.steps[k].length > sizeof plan.steps[k].report ||
-            plan.steps[k].pauseMs > 5000) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // As the run's transport sends: each attempt after a pause, at most ten.
@@ -160,11 +141,11 @@ void CloseAllBut(int a, int b)
             }
             got += static_cast<std::size_t>(n);
         }
-        if (message.kind == kRelease) {
+        if (message.kind == kGuardianRelease) {
             close(device);
             _exit(0);
         }
-        if (message.kind == kArm && Valid(message.plan)) {
+        if (message.kind == kGuardianArm && GuardianPlanValid(message.plan)) {
             plan = message.plan;
             armedAtMs = NowMs();
         }
@@ -214,7 +195,7 @@ bool GuardianStart(HidHandle device)
 
 void GuardianArm(const GuardianPlan& plan)
 {
-    Post(Message{kArm, plan});
+    Post(Message{kGuardianArm, plan});
 }
 
 void GuardianRelease()
@@ -224,7 +205,7 @@ void GuardianRelease()
         return;
     }
     Message release{};
-    release.kind = kRelease;
+    release.kind = kGuardianRelease;
     ssize_t n;
     do {
         n = write(fd, &release, sizeof release);
