@@ -112,7 +112,7 @@ int RunProgram()
         ShowOutcomeMessage(IDS_NO_CONTROLLER, blocked);
         return 0;
     }
-    // Before any thread of ours exists, and before the controller's mode first changes.
+    // Before the worker exists, and so before the controller's mode first changes.
     if (!GuardianStart(currentSession->device)) {
         WriteDiagnostic(
             "no guardian for the controller: should the program be killed, unplug "

@@ -22,8 +22,8 @@ struct GuardianPlan {
     GuardianStep steps[3];
 };
 
-// Starts the watcher for the opened device, with nothing to send yet; main thread, before any
-// other thread exists. False when it cannot be started: the run goes on without it.
+// Starts the watcher for the opened device, with nothing to send yet; main thread, before the
+// worker starts. False when it cannot be started: the run goes on without it.
 bool GuardianStart(HidHandle device);
 
 // From now on the watcher sends plan if the program dies. Without a watcher: nothing.
