@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <linux/hidraw.h>
 #include <stdarg.h>
 #include <sys/ioctl.h>
@@ -34,6 +35,7 @@ constexpr const char* kNodePrefix = "/dev/hidraw";
 
 using OpenFunction = int (*)(const char*, int, ...);
 using CloseFunction = int (*)(int);
+using CloseRangeFunction = int (*)(unsigned, unsigned, int);
 using IoctlFunction = int (*)(int, unsigned long, ...);
 using OpendirFunction = DIR* (*)(const char*);
 using ReaddirFunction = dirent* (*)(DIR*);
@@ -122,6 +124,11 @@ int DeviceIndexForPath(const Preload& p, const char* path)
         index = index * 10 + (*c - '0');
     }
     return index < SimDeviceCount(p.sim) ? index : -1;
+}
+
+bool IsTranscript(const Preload& p, int fd)
+{
+    return p.transcript != nullptr && fd >= 0 && fileno(p.transcript) == fd;
 }
 
 bool IsNodePath(const char* path)
@@ -232,8 +239,8 @@ int DeviceIoctl(Preload& p, int index, unsigned long request, void* argument)
         return 0;
     }
     if (request == HIDIOCGRDESCSIZE) {
-        const int size = static_cast<int>(
-            SyntheticReportDescriptor(SimDevice(p.sim, index)).size());
+        const int size =
+            static_cast<int>(SyntheticReportDescriptor(SimDevice(p.sim, index)).size());
         std::memcpy(argument, &size, sizeof size);
         return 0;
     }
@@ -244,8 +251,7 @@ int DeviceIoctl(Preload& p, int index, unsigned long request, void* argument)
             errno = EINVAL;
             return -1;
         }
-        const std::vector<std::uint8_t> bytes =
-            SyntheticReportDescriptor(SimDevice(p.sim, index));
+        const std::vector<std::uint8_t> bytes = SyntheticReportDescriptor(SimDevice(p.sim, index));
         const std::size_t count = std::min<std::size_t>(descriptor->size, bytes.size());
         std::memcpy(descriptor->value, bytes.data(), count);
         return 0;
@@ -322,10 +328,42 @@ int close(int fd)
     Preload& p = State();
     {
         std::lock_guard<std::mutex> guard(p.lock);
+        // The transcript is the simulator's, not one of the program's descriptors.
+        if (IsTranscript(p, fd)) {
+            errno = EBADF;
+            return -1;
+        }
         p.openDevices.erase(fd);
     }
     static const CloseFunction real = Next<CloseFunction>("close");
     return real(fd);
+}
+
+// A process that closes all its descriptors (the guardian) keeps the simulator's transcript.
+int close_range(unsigned first, unsigned last, int flags)
+{
+    static const CloseRangeFunction real = Next<CloseRangeFunction>("close_range");
+    Preload& p = State();
+    std::lock_guard<std::mutex> guard(p.lock);
+    const int kept = p.transcript != nullptr ? fileno(p.transcript) : -1;
+    int result = 0;
+    if (kept >= 0 && first <= static_cast<unsigned>(kept) && static_cast<unsigned>(kept) <= last) {
+        if (static_cast<unsigned>(kept) > first) {
+            result = real(first, static_cast<unsigned>(kept) - 1, flags);
+        }
+        if (result == 0 && static_cast<unsigned>(kept) < last) {
+            result = real(static_cast<unsigned>(kept) + 1, last, flags);
+        }
+    } else {
+        result = real(first, last, flags);
+    }
+    if (result == 0 && (flags & CLOSE_RANGE_CLOEXEC) == 0) {
+        for (auto it = p.openDevices.begin(); it != p.openDevices.end();) {
+            const auto fd = static_cast<unsigned>(it->first);
+            it = fd >= first && fd <= last ? p.openDevices.erase(it) : std::next(it);
+        }
+    }
+    return result;
 }
 
 int ioctl(int fd, unsigned long request, ...)

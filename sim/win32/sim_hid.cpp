@@ -43,8 +43,14 @@ struct Simulator {
     ULONGLONG startMs = 0;
     bool touchFromPointer = false;
     std::string folder;
+    bool ownsFolder = true;
     std::vector<Interface> interfaces;
 };
+
+// Handed down to the processes the program starts (its guardian): where the interface files are
+// and when the transcript's clock started, so that they reach the same devices and stamp their
+// transfers on the same clock.
+constexpr const char* kSharedVariable = "QAVEL_SIM_SHARED";
 
 static_assert(kErrorInvalidParameter == ERROR_INVALID_PARAMETER);
 static_assert(kErrorInvalidUserBuffer == ERROR_INVALID_USER_BUFFER);
@@ -110,21 +116,24 @@ SimScenario LoadScenarioOrExit()
     return scenario;
 }
 
-bool CreateInterfaceFiles(int count)
+// Makes (or, handed down, finds) one file per interface and learns each one's identity.
+bool MakeInterfaceFiles(int count, bool create)
 {
-    char temp[MAX_PATH];
-    const DWORD length = GetTempPathA(sizeof temp, temp);
-    if (length == 0 || length >= sizeof temp) {
-        return false;
+    if (create) {
+        char temp[MAX_PATH];
+        const DWORD length = GetTempPathA(sizeof temp, temp);
+        if (length == 0 || length >= sizeof temp) {
+            return false;
+        }
+        state.folder = std::string(temp) + "qavel-sim-" + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(state.folder.c_str(), nullptr);
     }
-    state.folder = std::string(temp) + "qavel-sim-" + std::to_string(GetCurrentProcessId());
-    CreateDirectoryA(state.folder.c_str(), nullptr);
     for (int i = 0; i < count; ++i) {
         Interface entry;
         entry.path = state.folder + "\\hid-" + std::to_string(i);
-        HANDLE file = CreateFileA(entry.path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileA(
+            entry.path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+            nullptr, create ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             return false;
         }
@@ -166,7 +175,22 @@ void Start()
     state.touchFromPointer = scenario.touchFromPointer;
     state.sim = SimCreate(scenario, state.transcript);
     state.startMs = GetTickCount64();
-    if (!CreateInterfaceFiles(SimDeviceCount(state.sim))) {
+    char shared[MAX_PATH + 32];
+    const DWORD sharedLength = GetEnvironmentVariableA(kSharedVariable, shared, sizeof shared);
+    unsigned long long startMs = 0;
+    int folderAt = 0;
+    if (sharedLength > 0 && sharedLength < sizeof shared &&
+        std::sscanf(shared, "%llu %n", &startMs, &folderAt) == 1 && shared[folderAt] != '\0') {
+        state.startMs = startMs;
+        state.folder = shared + folderAt;
+        state.ownsFolder = false;
+    }
+    const bool made = MakeInterfaceFiles(SimDeviceCount(state.sim), state.ownsFolder);
+    if (made && state.ownsFolder) {
+        const std::string value = std::to_string(state.startMs) + " " + state.folder;
+        SetEnvironmentVariableA(kSharedVariable, value.c_str());
+    }
+    if (!made) {
         std::fprintf(stderr, "qavel simulator: cannot create the interface files under %s\n",
                      state.folder.c_str());
         std::fflush(stderr);
@@ -251,6 +275,9 @@ std::uint32_t AcceptedLength(int index, const std::uint8_t* buffer, ULONG length
 
 void RemoveInterfaceFiles()
 {
+    if (!state.ownsFolder) {
+        return;
+    }
     for (const Interface& entry : state.interfaces) {
         DeleteFileA(entry.path.c_str());
     }

@@ -5,6 +5,7 @@
 #include "app/worker.h"
 #include "controller/session.h"
 #include "platform/display.h"
+#include "platform/guardian.h"
 
 namespace {
 
@@ -110,6 +111,12 @@ int RunProgram()
         }
         ShowOutcomeMessage(IDS_NO_CONTROLLER, blocked);
         return 0;
+    }
+    // Before the worker exists, and so before the controller's mode first changes.
+    if (!GuardianStart(currentSession->device)) {
+        WriteDiagnostic(
+            "no guardian for the controller: should the program be killed, unplug "
+            "the controller to leave its calibration mode");
     }
     RunSession();
     if (!endedFromOutside) {

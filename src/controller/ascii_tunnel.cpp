@@ -5,6 +5,7 @@
 
 #include "common/shared_state.h"
 #include "common/strings.h"
+#include "controller/abort_ending.h"
 #include "controller/transport.h"
 #include "platform/clock.h"
 #include "platform/display.h"
@@ -182,14 +183,21 @@ bool WaitAsciiTouch(ControllerSession* session)
         return true;
     }
     FinishAsciiCalibration(session);
+    // The finishing step saves once more.
+    GuardAt(session, RunPoint::Calibrating);
     return false;
 }
 
 void FinishAsciiCalibration(ControllerSession* session)
 {
     ShowNotice(NOTICE_CAPTION, NOTICE_TEXT);
-    std::uint8_t reply[3] = {};
-    ExchangeAsciiCommand(session, kSaveCommand, reply, 1, 5000);
+    // The exchange of "R", whose reply nothing looks at, with the guardian told of the save
+    // between the command and the reply.
+    const auto* save = reinterpret_cast<const std::uint8_t*>(kSaveCommand);
+    if (SendAsciiCommand(session, save, sizeof kSaveCommand - 1)) {
+        GuardAt(session, RunPoint::AsciiSaving);
+        ReadAsciiReply(session, asciiReplyBuffer, sizeof asciiReplyBuffer, 5000);
+    }
     PauseMs(1000);
     CloseNotice();
 }

@@ -1,6 +1,7 @@
 #include "controller/model_dispatch.h"
 
 #include "calibration/touch_capture.h"
+#include "controller/abort_ending.h"
 #include "controller/ascii_tunnel.h"
 #include "controller/transport.h"
 
@@ -15,8 +16,11 @@ bool IsRawModel(std::uint32_t productId)
 
 bool PrepareCalibration(ControllerSession* session)
 {
-    if (session->productId == kModelAscii0300) {
-        return SendModeCommand(session, ModeAsciiPrepare);
+    // Armed before the mode changes: a death during the send may still have changed it.
+    GuardAt(session, RunPoint::Calibrating);
+    if (session->productId == kModelAscii0300 && !SendModeCommand(session, ModeAsciiPrepare)) {
+        GuardAt(session, RunPoint::Left);
+        return false;
     }
     return true;
 }
@@ -37,6 +41,14 @@ bool CaptureTouch(ControllerSession* session, int targetNumber)
 {
     switch (session->productId) {
     case kModelStatus0003:
+        // Its second accepted target ends its calibration: an abort after it stops nothing.
+        if (WaitControllerStatus(session, targetNumber) == 0) {
+            return false;
+        }
+        if (targetNumber == 2) {
+            GuardAt(session, RunPoint::Finished);
+        }
+        return true;
     case kModelStatus0400: return WaitControllerStatus(session, targetNumber) != 0;
     case kModelRaw0100:
     case kModelRaw0102: return CaptureRawTouch(session) != 0;
@@ -61,12 +73,15 @@ void FinishCalibration(ControllerSession* session, bool success)
     } else if (session->productId == kModelAscii0300) {
         FinishAsciiCalibration(session);
     }
+    GuardAt(session, RunPoint::Finished);
 }
 
 void CleanupCalibration(ControllerSession* session)
 {
     if (session->productId == kModelAscii0300) {
         SendModeCommand(session, ModeAsciiCleanup);
+        GuardAt(session, RunPoint::AsciiCleanupSent);
         SendModeCommand(session, ModeEndCalibration);
+        GuardAt(session, RunPoint::Left);
     }
 }

@@ -4,6 +4,7 @@
 
 #include "controller/transport.h"
 #include "platform/clock.h"
+#include "platform/guardian.h"
 
 bool IsSupportedProduct(std::uint32_t productId)
 {
@@ -80,6 +81,7 @@ void CloseController(ControllerSession* session)
             SendModeCommand(session, ModeEndCalibration);
         }
         HidClose(session->device);
+        GuardianRelease();
     }
     delete session;
 }

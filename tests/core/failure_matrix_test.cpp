@@ -12,6 +12,7 @@
 #include "app/session_driver.h"
 #include "common/shared_state.h"
 #include "core/test_support.h"
+#include "inproc/inproc_guardian.h"
 #include "inproc/inproc_hid.h"
 #include "inproc/virtual_clock.h"
 #include "sim_controller.h"
@@ -258,7 +259,55 @@ struct RunRecord {
     std::vector<std::uint8_t> calibrationPage;
     std::vector<std::uint8_t> gridPage;
     std::uint64_t endMs;
+    std::vector<std::string> timedTransfers;
+    GuardianRecord guardian;
 };
+
+std::string Hex(const std::uint8_t* bytes, std::size_t count)
+{
+    std::string out;
+    for (std::size_t k = 0; k < count; ++k) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, k == 0 ? "%02x" : " %02x", bytes[k]);
+        out += hex;
+    }
+    return out;
+}
+
+// What the guardian held just before atMs, one report a line.
+std::vector<std::string> GuardedAt(const GuardianRecord& guardian, std::uint64_t atMs)
+{
+    std::vector<std::string> reports;
+    for (const GuardianArming& arming : guardian.armings) {
+        if (arming.atMs >= atMs) {
+            break;
+        }
+        reports.clear();
+        for (std::uint32_t k = 0; k < arming.plan.count; ++k) {
+            reports.push_back(Hex(arming.plan.steps[k].report, arming.plan.steps[k].length));
+        }
+    }
+    return reports;
+}
+
+// What a run sent from atMs on that the guardian stands in for: every report but the pages'
+// (their selection and report 5), a report repeated at once counted once.
+std::vector<std::string> EndingFrom(const std::vector<std::string>& timed, std::uint64_t atMs)
+{
+    std::vector<std::string> reports;
+    for (const std::string& line : timed) {
+        const TranscriptTransfer t = ParseTransfer(WithoutTime(line));
+        if (TimeOf(line) < atMs || t.direction != "set" || !t.ok || t.reportId == 5 ||
+            (t.reportId == 3 && t.bytes.size() > 1 && t.bytes[1] == 2)) {
+            continue;
+        }
+        const std::string report = Hex(t.bytes.data(), t.bytes.size());
+        if (reports.empty() || reports.back() != report) {
+            reports.push_back(report);
+        }
+    }
+    return reports;
+}
 
 RunRecord RunProgramOn(const std::string& scenario, std::uint64_t abortAtMs = 0, bool close = false)
 {
@@ -269,7 +318,18 @@ RunRecord RunProgramOn(const std::string& scenario, std::uint64_t abortAtMs = 0,
     EXPECT_EQ(RunProgram(), 0);
     EXPECT_EQ(SimInprocOpenCount(), 0) << "the controller is closed";
     RunRecord run{RecordedEvents(),      RecordedMessages(),    Transfers(world),
-                  SimPage(world.sim, 1), SimPage(world.sim, 2), VirtualNowMs()};
+                  SimPage(world.sim, 1), SimPage(world.sim, 2), VirtualNowMs(),
+                  TranscriptLines(world), SimGuardianRecord()};
+    // Watched from before the first report that may change the controller's mode to the end.
+    EXPECT_EQ(run.guardian.starts, 1);
+    EXPECT_EQ(run.guardian.releases, 1);
+    for (const std::string& line : run.timedTransfers) {
+        if (ParseTransfer(WithoutTime(line)).direction == "set") {
+            EXPECT_FALSE(run.guardian.armings.empty());
+            EXPECT_LE(run.guardian.armings.front().atMs, TimeOf(line)) << line;
+            break;
+        }
+    }
     EndWorld(&world);
     return run;
 }
@@ -450,6 +510,8 @@ TEST_P(FailureMatrix, AbortAtEveryWaitingStage)
             EXPECT_EQ(run.messages, std::vector<std::string>({stage.message}));
             CheckPages(run, stage.written);
             ExpectEndOfCalibration(model.id, stage.message, SetOperations(run.transfers));
+            // Killed instead at that moment, the guardian would have sent the same ending.
+            EXPECT_EQ(GuardedAt(run.guardian, stage.atMs), EndingFrom(run.timedTransfers, stage.atMs));
             // The flag is seen at the next poll; then finish, cleanup and close follow at once.
             EXPECT_LE(run.endMs, std::max(stage.atMs + 5000, golden.endMs + 1000));
         }

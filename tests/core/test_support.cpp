@@ -9,6 +9,7 @@
 
 #include "common/shared_state.h"
 #include "controller/ascii_tunnel.h"
+#include "inproc/inproc_guardian.h"
 #include "inproc/inproc_hid.h"
 #include "inproc/virtual_clock.h"
 
@@ -21,6 +22,7 @@ SimWorld StartWorld(const std::string& scenarioText, const RecordingDisplayOptio
     world.transcript = std::tmpfile();
     world.sim = SimCreate(scenario, world.transcript);
     SimInprocInstall(world.sim);
+    SimGuardianReset();
     VirtualClockReset(kCalendarStartMs);
     RecordingDisplayReset(options);
     abortRequested.store(0);
@@ -30,7 +32,7 @@ SimWorld StartWorld(const std::string& scenarioText, const RecordingDisplayOptio
     return world;
 }
 
-std::vector<std::string> Transfers(const SimWorld& world)
+std::vector<std::string> TranscriptLines(const SimWorld& world)
 {
     std::vector<std::string> lines;
     std::fflush(world.transcript);
@@ -41,10 +43,15 @@ std::vector<std::string> Transfers(const SimWorld& world)
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
             line.pop_back();
         }
-        lines.push_back(WithoutTime(line));
+        lines.push_back(line);
     }
     std::fseek(world.transcript, 0, SEEK_END);
     return lines;
+}
+
+std::vector<std::string> Transfers(const SimWorld& world)
+{
+    return WithoutTimes(TranscriptLines(world));
 }
 
 void EndWorld(SimWorld* world)

@@ -27,6 +27,9 @@ SimWorld StartWorld(const std::string& scenarioText, const RecordingDisplayOptio
 // Transcript lines so far, without their times: "set 03 8 ok 03 05 00 00 05 00 00 00".
 std::vector<std::string> Transfers(const SimWorld& world);
 
+// The same lines with their times: "1203 set 03 8 ok ...".
+std::vector<std::string> TranscriptLines(const SimWorld& world);
+
 void EndWorld(SimWorld* world);
 
 // An opened session on the world's first supported device (the test fails if there is none).

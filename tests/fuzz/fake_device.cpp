@@ -8,6 +8,7 @@
 #include "common/shared_state.h"
 #include "platform/clock.h"
 #include "platform/display.h"
+#include "platform/guardian.h"
 #include "platform/hid.h"
 
 struct HidDevice {
@@ -229,6 +230,17 @@ void HidClose(HidHandle device)
 {
     FuzzRequire(device == &theDevice, "closing a device that is not open");
 }
+
+// ---- guardian seam: nothing watches a fuzzed run ------------------------------------------------
+
+bool GuardianStart(HidHandle)
+{
+    return true;
+}
+
+void GuardianArm(const GuardianPlan&) {}
+
+void GuardianRelease() {}
 
 // ---- time seam ------------------------------------------------------------------------------
 

@@ -277,6 +277,54 @@ else
     report access_denied fail /tmp/access_denied.bridge
 fi
 
+# --- killed where it can do nothing -------------------------------------------------------------
+# SIGKILL at target 1 of 0x0102: the guardian, holding the node it inherited, sends the end mode
+# through the real hidraw, within 2 s of the program's last transfer, and is gone.
+
+printf 'device 0596:0102\n' > /tmp/killed.scenario
+if bridge_start killed /tmp/killed.scenario; then
+    log=/tmp/killed.log
+    : > $log
+    verdict=pass
+    node=$(cat /tmp/killed.nodes)
+    chown u1001 "$node" && chmod 0600 "$node"
+    su -s /bin/sh u1001 -c "exec qavel-kernel-run" > /tmp/killed.out 2> /tmp/killed.err &
+    run=$!
+    tries=0
+    until grep -q ' get 08 ' /tmp/killed.transcript 2> /dev/null || [ $tries -ge 600 ]; do
+        tries=$((tries + 1))
+        sleep 0.05
+    done
+    watcher=$(grep -l "^[0-9]* ([^)]*) [A-Z] $run " /proc/[0-9]*/stat 2> /dev/null | cut -d/ -f3)
+    [ -n "$watcher" ] || { echo "no guardian beside the program" >> $log; verdict=fail; }
+    kill -KILL $run
+    wait $run
+    tries=0
+    while [ -n "$watcher" ] && [ -d /proc/$watcher ] && [ "$(cut -d' ' -f3 /proc/$watcher/stat 2> /dev/null)" != Z ]; do
+        tries=$((tries + 1))
+        [ $tries -lt 300 ] || { echo "the guardian $watcher is still there" >> $log; verdict=fail; break; }
+        sleep 0.1
+    done
+    bridge_stop killed
+    last=$(tail -n 1 /tmp/killed.transcript)
+    before=$(tail -n 2 /tmp/killed.transcript | head -n 1)
+    echo "$(drop_times /tmp/killed.transcript | tail -n 2 | tr '\n' ';')" >> $log
+    case "$last" in
+    *" set 03 8 ok 03 05 00 00 07 00 00 00") ;;
+    *) echo "the last transfer is not the end mode" >> $log; verdict=fail ;;
+    esac
+    case "$before" in
+    *" get 08 "*) ;;
+    *) echo "the transfer before the end mode is not the program's last poll" >> $log; verdict=fail ;;
+    esac
+    took=$((${last%% *} - ${before%% *}))
+    echo "the end mode came $took ms after the program's last transfer" >> $log
+    [ $took -le 2000 ] || verdict=fail
+    report killed_0102 $verdict $log /tmp/killed.err /tmp/killed.bridge
+else
+    report killed_0102 fail /tmp/killed.bridge
+fi
+
 # --- the real program under X -------------------------------------------------------------------
 # The unmodified program on the guest's own Xvfb, against the nodes the bridge made, one run at a
 # time: its outcome box is read back through the window system, then dismissed with a key.

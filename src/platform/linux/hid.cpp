@@ -17,6 +17,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/linux/hid_descriptor.h"
 #include "platform/linux/hidraw_names.h"
 #include "platform/linux/report_descriptor.h"
 #include "platform/transfer_diagnostic.h"
@@ -249,4 +250,9 @@ void HidClose(HidHandle device)
     }
     close(device->fd);
     delete device;
+}
+
+int HidrawDescriptor(HidHandle device)
+{
+    return HidIsOpen(device) ? device->fd : -1;
 }

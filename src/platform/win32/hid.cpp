@@ -16,6 +16,7 @@ extern "C" {
 #include <new>
 
 #include "platform/transfer_diagnostic.h"
+#include "platform/win32/hid_handle.h"
 
 struct HidDevice {
     HANDLE handle;
@@ -132,7 +133,12 @@ HidHandle HidOpen(const std::string& path)
     }
     HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    return HidAdopt(handle);
+}
+
+HidHandle HidAdopt(HANDLE handle)
+{
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
         return nullptr;
     }
     // A handle without caps is not refused here: discovery asks for the feature values and skips
@@ -213,4 +219,9 @@ void HidClose(HidHandle device)
 {
     CloseHandle(ToHandle(device));
     delete device;
+}
+
+HANDLE HidNativeHandle(HidHandle device)
+{
+    return HidIsOpen(device) ? device->handle : INVALID_HANDLE_VALUE;
 }

@@ -20,6 +20,10 @@
 # - Esc at target 1 with no keyboard-layout data on the machine ("no-layout", Wayland).
 # - The window taken out of full screen at target 1 and kept out ("windowed", sway): it shows no
 #   target that way, asks for full screen again, and the run ends as Esc ends it.
+# - Where the program can do nothing: KILL (SIGKILL) or SEGV (a crash) at target 1 of 0x0102, KILL
+#   with WHEN "write" while the 0x0102 page write is refused, or at model 0300's notice ("notice").
+#   The guardian sends what an abort sends at that point, within 2 s of the program's last
+#   transfer by the transcript's own clock, and is gone.
 # usage: abort.sh PROGRAM PRELOAD PROBE HOW [MODEL [WHEN]]
 #        abort.sh PROGRAM PRELOAD PROBE escape|close [TARGET [no-layout]]
 set -euo pipefail
@@ -192,6 +196,69 @@ notice-killed | box-killed)
     fi
     expect_exit_zero
     grep -q "lost its X connection" "$WORK/program.log" || fail "the kill went unnoticed"
+    echo PASS
+    exit 0
+    ;;
+KILL | SEGV)
+    ulimit -c 0  # the crash is the test's own: no core to keep
+    mode_7="set 03 ok 03 05 00 00 07 00 00 00"
+    case $model$when in
+    0102)
+        start_program "device 0596:0102"
+        wait_for "target 1 green" pixel-is 134 676 "$GREEN"
+        sends=("$mode_7") ;;
+    0102write)
+        # Every attempt at the page write refused: ten attempts, a second, to be killed in.
+        start_program "device 0596:0102
+touch -1536 -1536
+touch 1536 1536
+refuse set 5"
+        deadline=$((SECONDS + WAIT_LIMIT))
+        until grep -q " set 05 72 fail " "$TRANSCRIPT" 2>/dev/null; do
+            [ $SECONDS -lt $deadline ] || fail "the page write never began"
+            sleep 0.02
+        done
+        sends=("$mode_7") ;;
+    0300notice)
+        # Once the save ("R") has gone out under the notice: the cleanup after the save's
+        # second, and the end mode.
+        start_0300_until_notice
+        thaw
+        deadline=$((SECONDS + WAIT_LIMIT))
+        until grep -q " set 09 64 ok 09 0a 03 00 00 00 00 00 01 52 0d " "$TRANSCRIPT"; do
+            [ $SECONDS -lt $deadline ] || fail "no save under the notice"
+            sleep 0.02
+        done
+        sends=("set 03 ok 03 05 00 00 0a 00 00 00" "$mode_7") ;;
+    *) fail "no $how case for model $model ${when:+at $when}" ;;
+    esac
+    watcher=$(pgrep -P "$PROGRAM_PID") || fail "no guardian beside the program"
+    [ "$(wc -w <<<"$watcher")" = 1 ] || fail "more than one child of the program: $watcher"
+    [ "$(ps -o pgid= -p "$watcher")" != "$(ps -o pgid= -p "$PROGRAM_PID")" ] ||
+        fail "the guardian is in the program's process group"
+    # Stopped first, so that what the program itself sent is known.
+    freeze
+    sent=$(wc -l <"$TRANSCRIPT")
+    kill -s "$how" "$PROGRAM_PID"
+    [ "$how" = KILL ] || thaw
+    expect_exit $([ "$how" = KILL ] && echo 137 || echo 139)
+    deadline=$((SECONDS + WAIT_LIMIT))
+    while [ -d "/proc/$watcher" ] && [ "$(awk '{ print $3 }' "/proc/$watcher/stat" 2>/dev/null)" != Z ]; do
+        [ $SECONDS -lt $deadline ] || fail "the guardian $watcher is still there"
+        sleep 0.1
+    done
+    [ $(grep -c ' set 05 72 ok ' "$TRANSCRIPT") = 0 ] || fail "a calibration page was written"
+    mapfile -t seen < <(tail -n +$((sent + 1)) "$TRANSCRIPT" | cut -d' ' -f2,3,5-)
+    [ ${#seen[@]} = ${#sends[@]} ] ||
+        fail "the guardian made ${#seen[@]} transfers (${seen[*]:-none}), expected ${#sends[@]}"
+    for ((k = 0; k < ${#sends[@]}; ++k)); do
+        [[ "${seen[k]}" == "${sends[k]}"* ]] ||
+            fail "the guardian's transfer $((k + 1)) is \"${seen[k]}\", expected \"${sends[k]}...\""
+    done
+    last_ms=$(sed -n "${sent}p" "$TRANSCRIPT" | cut -d' ' -f1)
+    end_ms=$(tail -n 1 "$TRANSCRIPT" | cut -d' ' -f1)
+    echo "the guardian's last transfer came $((end_ms - last_ms)) ms after the program's last"
+    [ $((end_ms - last_ms)) -le 2000 ] || fail "the guardian took longer than 2 s"
     echo PASS
     exit 0
     ;;

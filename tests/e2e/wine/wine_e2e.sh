@@ -250,6 +250,35 @@ $mode7
 $mode7"
 }
 
+# Guardians of our runs, by the command line the program gives them.
+guardians_in_prefix() {
+    local pid count=0
+    for pid in $(pgrep -f -- '--qavel-guardian-of-a-calibration' || true); do
+        grep -qzxF "WINEPREFIX=$WINEPREFIX" "/proc/$pid/environ" 2>/dev/null && count=$((count + 1))
+    done
+    echo $count
+}
+
+case_terminated() {
+    # TerminateProcess at target 1 of 0x0102, where the program can do nothing: its guardian,
+    # the same program started again, sends the end mode within 2 s of the program's last
+    # transfer by the transcript's clock, and ends with it.
+    start_program 'device 0596:0102'
+    wait_state t1-00FF00 240
+    expect_equal "guardians beside the program" "$(guardians_in_prefix)" 1
+    inspect terminate-calibration >/dev/null || fail "the calibration window's process was not ended"
+    wait_program_end
+    expect_equal "guardians left" "$(guardians_in_prefix)" 0
+    local last before
+    last=$(tail -n 1 "$TRANSCRIPT" | tr -d '\r')
+    before=$(tail -n 2 "$TRANSCRIPT" | head -n 1 | tr -d '\r')
+    expect_equal "the last two transfers" "$(printf '%s\n%s' "$before" "$last" | cut -d' ' -f2,3,5-)" \
+"get 08 ok 08 00 00 00 00 00 00 00
+set 03 ok 03 05 00 00 07 00 00 00"
+    log "the end mode came $((${last%% *} - ${before%% *})) ms after the program's last transfer"
+    [ $((${last%% *} - ${before%% *})) -le 2000 ] || fail "the guardian took longer than 2 s"
+}
+
 case "$CASE" in
     prefix) case_prefix ;;
     no-controller) case_no_controller ;;
@@ -263,6 +292,7 @@ case "$CASE" in
     abort-escape) case_abort_escape ;;
     abort-close) case_abort_close ;;
     end-session) case_end_session ;;
+    terminated) case_terminated ;;
     wide-caps) case_wide_caps ;;
     diagnostics) case_diagnostics ;;
     *) fail "unknown case $CASE" ;;

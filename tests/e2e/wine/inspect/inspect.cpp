@@ -5,6 +5,7 @@
 //                                       whether a calibration window was seen meanwhile
 //   qavel-inspect press-ok              presses OK in the message box
 //   qavel-inspect close-calibration     sends a close request to the calibration window
+//   qavel-inspect terminate-calibration ends the calibration window's process (TerminateProcess)
 //   qavel-inspect notice [seconds]      waits for the notice with its texts set; prints caption,
 //                                       text, geometry and z-order, then "closed=yes" once it is gone
 //   qavel-inspect windows               lists visible top-level windows
@@ -248,6 +249,23 @@ int CloseCalibration()
     return 0;
 }
 
+int TerminateCalibration()
+{
+    HWND window = FindCalibrationWindow();
+    DWORD id = 0;
+    if (window == nullptr || GetWindowThreadProcessId(window, &id) == 0) {
+        std::printf("calibration-window=none\n");
+        return 1;
+    }
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, id);
+    const bool ended = process != nullptr && TerminateProcess(process, 1);
+    if (process != nullptr) {
+        CloseHandle(process);
+    }
+    std::printf("terminated=%s\n", ended ? "yes" : "no");
+    return ended ? 0 : 1;
+}
+
 int Notice(const char* caption, const char* text, int seconds)
 {
     const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
@@ -341,6 +359,8 @@ int main(int argc, char** argv)
         result = PressOk();
     } else if (command == "close-calibration") {
         result = CloseCalibration();
+    } else if (command == "terminate-calibration") {
+        result = TerminateCalibration();
     } else if (command == "notice") {
         result = Notice("HID CALIBRATION WARNING", "Saving data - please do not touch the screen",
                         Seconds(argc, argv, 60));
@@ -349,7 +369,8 @@ int main(int argc, char** argv)
     } else {
         std::fprintf(
             stderr,
-            "usage: qavel-inspect message|press-ok|close-calibration|notice|windows [seconds]\n");
+            "usage: qavel-inspect message|press-ok|close-calibration|terminate-calibration|notice|"
+            "windows [seconds]\n");
         return 2;
     }
     std::fflush(stdout);
