@@ -102,8 +102,8 @@ qavel_stop_xvfb() {
 # - mutter: GNOME's compositor nested (--nested) in a private Xvfb, like weston-kiosk: read it and
 #   type into it there. It draws no title bars (libdecor's plugin in the client does) and has no
 #   API that lists windows without gnome-shell;
-# - kwin, kwin-scale2: KDE's compositor on its virtual backend (software GL), at QAVEL_SCREEN, or
-#   at twice its width and height with an output scale of 2 (so QAVEL_SCREEN in logical pixels).
+# - kwin, kwin-scale2: KDE's compositor on its virtual backend (software GL), its output
+#   QAVEL_SCREEN in logical pixels, at scale 1 or 2 (then twice as many pixels each way).
 #   Screenshots come from its ScreenShot2 D-Bus API and keys, clicks and touches from its fake
 #   input protocol, both through kwinprobe (QAVEL_KWINPROBE, built with the tests), whose input
 #   device runs as long as KWin (qavel_kwin_input sends it commands); its windows are listed by a
@@ -195,15 +195,15 @@ qavel_start_wayland() {  # KIND [LOG]
         socket=qavel
         ;;
     kwin | kwin-scale2)
-        qavel_require kwin-wayland kwin_wayland || return 1
-        [ -x "${QAVEL_KWINPROBE:-}" ] || { echo "QAVEL_KWINPROBE names no kwinprobe" >&2; return 1; }
+        qavel_require kwin-wayland kwin_wayland libglib2.0-bin gdbus || return 1
+        [ -x "${QAVEL_KWINPROBE:-}" ] || {
+            echo "no kwinprobe (QAVEL_KWINPROBE): the build makes it where plasma-wayland-protocols and libglib2.0-dev are installed" >&2
+            return 1
+        }
         local kwin scale=()
         kwin=$(qavel_kwin_binary) || return 1
-        if [ "$kind" = kwin-scale2 ]; then
-            width=$((width * 2))
-            height=$((height * 2))
-            scale=(--scale 2)
-        fi
+        # --width and --height are the output's size in logical pixels.
+        [ "$kind" = kwin-scale2 ] && scale=(--scale 2)
         qavel_start_wayland_bus "$log.bus" || return 1
         env -u DISPLAY DBUS_SESSION_BUS_ADDRESS="$QAVEL_WAYLAND_BUS" XDG_RUNTIME_DIR="$QAVEL_WAYLAND_DIR" \
             KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1 KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 \

@@ -193,6 +193,14 @@ screenshot() {  # NAME -> path of the PNG
     echo "$file"
 }
 
+# KWin only: a screenshot in the output's own pixels (twice the logical ones each way on
+# kwin-scale2).
+screenshot_native() {  # NAME -> path of the PNG
+    local file=$WORK/$1.png
+    DBUS_SESSION_BUS_ADDRESS=$QAVEL_WAYLAND_BUS "$QAVEL_KWINPROBE" shot "$file" native || fail "screenshot $1"
+    echo "$file"
+}
+
 # Waits until a condition holds, then takes screenshot NAME with the program stopped; the PNG's
 # path is left in SHOT.
 screenshot_when() {  # NAME WHAT CONDITION...
