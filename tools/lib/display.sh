@@ -244,6 +244,12 @@ qavel_start_wayland() {  # KIND [LOG]
         qavel_end_with_us "$QAVEL_WAYLAND_KEYBOARD_PID"
     fi
     case $kind in kwin*)
+        # Its socket comes before its D-Bus API: wait until it gives a screenshot.
+        until DBUS_SESSION_BUS_ADDRESS=$QAVEL_WAYLAND_BUS "$QAVEL_KWINPROBE" shot "$QAVEL_WAYLAND_DIR/ready.png" 2>/dev/null; do
+            [ $SECONDS -lt $deadline ] && kill -0 "$QAVEL_WAYLAND_PID" 2>/dev/null ||
+                { echo "KWin gives no screenshot (log: $log)" >&2; return 1; }
+            sleep 0.1
+        done
         # Its input device, before any client: KWin announces a seat's touch and pointer once a
         # device has them.
         local ready=
