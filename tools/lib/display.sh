@@ -99,11 +99,63 @@ qavel_stop_xvfb() {
 # - sway: sway on its headless backend; as root it runs as nobody (wlroots refuses root). Read it
 #   with grim, type into it with wtype. It has no input device of its own: a wtype that waits for
 #   a day keeps a keyboard on its seat, so that clients have theirs before any key comes.
+# - mutter: GNOME's compositor nested (--nested) in a private Xvfb, like weston-kiosk: read it and
+#   type into it there. It draws no title bars (libdecor's plugin in the client does) and has no
+#   API that lists windows without gnome-shell;
+# - kwin, kwin-scale2: KDE's compositor on its virtual backend (software GL), its output
+#   QAVEL_SCREEN in logical pixels, at scale 1 or 2 (then twice as many pixels each way).
+#   Screenshots come from its ScreenShot2 D-Bus API and keys, clicks and touches from its fake
+#   input protocol, both through kwinprobe (QAVEL_KWINPROBE, built with the tests), whose input
+#   device runs as long as KWin (qavel_kwin_input sends it commands); its windows are listed by a
+#   KWin script (org.kde.kwin.Scripting), which prints them to KWin's log.
+# mutter and KWin each get a session bus of their own (QAVEL_WAYLAND_BUS), which is not exported:
+# the program under test does not see it, the harness passes it to its own tools.
 # Exports XDG_RUNTIME_DIR and WAYLAND_DISPLAY for its clients; start those with DISPLAY unset, or
 # they could reach the Xvfb instead.
 QAVEL_WAYLAND_PID=
 QAVEL_WAYLAND_DIR=
 QAVEL_WAYLAND_KEYBOARD_PID=
+QAVEL_WAYLAND_BUS=
+QAVEL_WAYLAND_BUS_PID=
+QAVEL_WAYLAND_LOG=
+QAVEL_KWIN_IN=
+QAVEL_KWIN_OUT=
+
+# A session bus of the compositor's own, in QAVEL_WAYLAND_DIR: sets QAVEL_WAYLAND_BUS.
+qavel_start_wayland_bus() {  # LOG
+    local deadline=$((SECONDS + 30))
+    qavel_require dbus-daemon dbus-daemon || return 1
+    dbus-daemon --session --nofork --nopidfile --address="unix:path=$QAVEL_WAYLAND_DIR/bus" >"$1" 2>&1 &
+    QAVEL_WAYLAND_BUS_PID=$!
+    qavel_end_with_us "$QAVEL_WAYLAND_BUS_PID"
+    until [ -S "$QAVEL_WAYLAND_DIR/bus" ]; do
+        if ! kill -0 "$QAVEL_WAYLAND_BUS_PID" 2>/dev/null || [ $SECONDS -ge $deadline ]; then
+            echo "the compositor's session bus did not start (log: $1)" >&2
+            return 1
+        fi
+        sleep 0.05
+    done
+    QAVEL_WAYLAND_BUS=unix:path=$QAVEL_WAYLAND_DIR/bus
+}
+
+# The kwin_wayland to run: Debian gives /usr/bin/kwin_wayland a file capability
+# (cap_sys_resource) that a sandbox may refuse to execute (EPERM); a plain copy of it runs.
+qavel_kwin_binary() {
+    if /usr/bin/kwin_wayland --version >/dev/null 2>&1; then
+        echo /usr/bin/kwin_wayland
+        return
+    fi
+    cp /usr/bin/kwin_wayland "$QAVEL_WAYLAND_DIR/kwin_wayland" && echo "$QAVEL_WAYLAND_DIR/kwin_wayland"
+}
+
+# Sends one command to kwinprobe's input device (see kwinprobe.cpp) and waits for its answer.
+qavel_kwin_input() {  # COMMAND...
+    local answer
+    [ -n "$QAVEL_KWIN_IN" ] || { echo "no KWin input device" >&2; return 1; }
+    echo "$*" >&"$QAVEL_KWIN_IN"
+    read -r -t 30 -u "$QAVEL_KWIN_OUT" answer || { echo "KWin's input device did not answer" >&2; return 1; }
+    [ "$answer" = ok ] || { echo "KWin's input device: $answer" >&2; return 1; }
+}
 
 qavel_start_wayland() {  # KIND [LOG]
     local kind=$1 log=${2:-/dev/null} deadline socket=
@@ -132,8 +184,37 @@ qavel_start_wayland() {  # KIND [LOG]
             "${run_as[@]}" sway -c "$QAVEL_WAYLAND_DIR/config" >"$log" 2>&1 &
         QAVEL_WAYLAND_PID=$!
         ;;
+    mutter)
+        qavel_require mutter mutter || return 1
+        qavel_start_xvfb "$log.xvfb" || return 1
+        qavel_start_wayland_bus "$log.bus" || return 1
+        DBUS_SESSION_BUS_ADDRESS=$QAVEL_WAYLAND_BUS XDG_RUNTIME_DIR=$QAVEL_WAYLAND_DIR \
+            MUTTER_DEBUG_DUMMY_MODE_SPECS=$QAVEL_SCREEN \
+            mutter --nested --wayland --no-x11 --wayland-display qavel >"$log" 2>&1 &
+        QAVEL_WAYLAND_PID=$!
+        socket=qavel
+        ;;
+    kwin | kwin-scale2)
+        qavel_require kwin-wayland kwin_wayland libglib2.0-bin gdbus || return 1
+        [ -x "${QAVEL_KWINPROBE:-}" ] || {
+            echo "no kwinprobe (QAVEL_KWINPROBE): the build makes it where plasma-wayland-protocols and libglib2.0-dev are installed" >&2
+            return 1
+        }
+        local kwin scale=()
+        kwin=$(qavel_kwin_binary) || return 1
+        # --width and --height are the output's size in logical pixels.
+        [ "$kind" = kwin-scale2 ] && scale=(--scale 2)
+        qavel_start_wayland_bus "$log.bus" || return 1
+        env -u DISPLAY DBUS_SESSION_BUS_ADDRESS="$QAVEL_WAYLAND_BUS" XDG_RUNTIME_DIR="$QAVEL_WAYLAND_DIR" \
+            KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1 KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 \
+            "$kwin" --virtual --width "$width" --height "$height" "${scale[@]}" --socket qavel \
+            --no-lockscreen --no-global-shortcuts --no-kactivities >"$log" 2>&1 &
+        QAVEL_WAYLAND_PID=$!
+        socket=qavel
+        ;;
     *) echo "no Wayland compositor of kind $kind" >&2; return 1 ;;
     esac
+    QAVEL_WAYLAND_LOG=$log
     qavel_end_with_us "$QAVEL_WAYLAND_PID"
     # The socket comes once the compositor is up; clients are served once its shell is loaded.
     deadline=$((SECONDS + 60))
@@ -145,10 +226,13 @@ qavel_start_wayland() {  # KIND [LOG]
         fi
         sleep 0.05
     done
-    if [ "$kind" = weston-kiosk ]; then
-        # Weston's X11 backend takes keys once the pointer has entered its window.
-        until xwininfo -root -children 2>/dev/null | grep -q '"Weston Compositor'; do
-            [ $SECONDS -lt $deadline ] || { echo "weston shows no window (log: $log)" >&2; return 1; }
+    if [ "$kind" = weston-kiosk ] || [ "$kind" = mutter ]; then
+        # Their X11 windows take keys once the pointer has entered them; mutter also draws its
+        # pointer there, which is then out of the way in the corner.
+        local window='"Weston Compositor'
+        [ "$kind" = mutter ] && window='"mutter"'
+        until xwininfo -root -children 2>/dev/null | grep -q "$window"; do
+            [ $SECONDS -lt $deadline ] || { echo "$kind shows no window (log: $log)" >&2; return 1; }
             sleep 0.05
         done
         xdotool mousemove "$((width - 1))" "$((height - 1))"
@@ -159,6 +243,25 @@ qavel_start_wayland() {  # KIND [LOG]
         QAVEL_WAYLAND_KEYBOARD_PID=$!
         qavel_end_with_us "$QAVEL_WAYLAND_KEYBOARD_PID"
     fi
+    case $kind in kwin*)
+        # Its socket comes before its D-Bus API: wait until it gives a screenshot.
+        until DBUS_SESSION_BUS_ADDRESS=$QAVEL_WAYLAND_BUS "$QAVEL_KWINPROBE" shot "$QAVEL_WAYLAND_DIR/ready.png" 2>/dev/null; do
+            [ $SECONDS -lt $deadline ] && kill -0 "$QAVEL_WAYLAND_PID" 2>/dev/null ||
+                { echo "KWin gives no screenshot (log: $log)" >&2; return 1; }
+            sleep 0.1
+        done
+        # Its input device, before any client: KWin announces a seat's touch and pointer once a
+        # device has them.
+        local ready=
+        mkfifo "$QAVEL_WAYLAND_DIR/input.in" "$QAVEL_WAYLAND_DIR/input.out" || return 1
+        exec {QAVEL_KWIN_IN}<>"$QAVEL_WAYLAND_DIR/input.in" {QAVEL_KWIN_OUT}<>"$QAVEL_WAYLAND_DIR/input.out"
+        "$QAVEL_KWINPROBE" input <&"$QAVEL_KWIN_IN" >&"$QAVEL_KWIN_OUT" 2>>"$log.input" &
+        QAVEL_WAYLAND_KEYBOARD_PID=$!
+        qavel_end_with_us "$QAVEL_WAYLAND_KEYBOARD_PID"
+        read -r -t 30 -u "$QAVEL_KWIN_OUT" ready || true
+        [ "$ready" = ready ] || { echo "KWin's input device did not start (log: $log.input)" >&2; return 1; }
+        ;;
+    esac
 }
 
 # Stops the compositor of qavel_start_wayland (and its Xvfb), if any.
@@ -167,6 +270,11 @@ qavel_stop_wayland() {
         kill "$QAVEL_WAYLAND_KEYBOARD_PID" 2>/dev/null || true
         wait "$QAVEL_WAYLAND_KEYBOARD_PID" 2>/dev/null || true
         QAVEL_WAYLAND_KEYBOARD_PID=
+    fi
+    if [ -n "$QAVEL_KWIN_IN" ]; then
+        exec {QAVEL_KWIN_IN}>&- {QAVEL_KWIN_OUT}>&-
+        QAVEL_KWIN_IN=
+        QAVEL_KWIN_OUT=
     fi
     if [ -n "$QAVEL_WAYLAND_PID" ]; then
         kill "$QAVEL_WAYLAND_PID" 2>/dev/null || true
@@ -179,6 +287,12 @@ qavel_stop_wayland() {
         kill -KILL "$QAVEL_WAYLAND_PID" 2>/dev/null || true
         wait "$QAVEL_WAYLAND_PID" 2>/dev/null || true
         QAVEL_WAYLAND_PID=
+    fi
+    if [ -n "$QAVEL_WAYLAND_BUS_PID" ]; then
+        kill "$QAVEL_WAYLAND_BUS_PID" 2>/dev/null || true
+        wait "$QAVEL_WAYLAND_BUS_PID" 2>/dev/null || true
+        QAVEL_WAYLAND_BUS_PID=
+        QAVEL_WAYLAND_BUS=
     fi
     qavel_stop_xvfb
     [ -z "$QAVEL_WAYLAND_DIR" ] || rm -rf "$QAVEL_WAYLAND_DIR"

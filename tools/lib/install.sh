@@ -17,6 +17,8 @@ declare -A QAVEL_GROUP_TITLE=(
     [cross-arm64]="arm64 cross compiler" [cross-armhf]="armhf cross compiler"
     [x-desktop]="X and desktop tools" [wayland]="Wayland compositors"
     [wine64]="Wine 64-bit" [wine32]="Wine 32-bit" [qemu]="qemu" [packaging]="packaging tools")
+# The build group also has what kwinprobe (tests/e2e/linux), a tool of the native build's KWin
+# cases, is built from: GIO and the fake-input protocol's XML.
 # The libraries the program and its tests are built against (the program's are the ones
 # src/platform/linux/CMakeLists.txt lists): installed for this machine's own builds, and unpacked
 # with their dependencies into the sysroot of each ARM build (tools/sysroot.sh). A library the
@@ -24,12 +26,13 @@ declare -A QAVEL_GROUP_TITLE=(
 QAVEL_LIBRARIES="libgtest-dev libx11-dev libxrandr-dev libxi-dev libcairo2-dev libpango1.0-dev
                  libxkbcommon-dev libwayland-dev wayland-protocols libdecor-0-dev libcanberra-dev"
 declare -A QAVEL_GROUP_PACKAGES=(
-    [build]="cmake g++ make pkg-config googletest $QAVEL_LIBRARIES"
+    [build]="cmake g++ make pkg-config googletest $QAVEL_LIBRARIES libglib2.0-dev plasma-wayland-protocols"
     [mingw-x64]="g++-mingw-w64-x86-64" [mingw-x86]="g++-mingw-w64-i686"
     [cross-arm64]="g++-aarch64-linux-gnu" [cross-armhf]="g++-arm-linux-gnueabihf"
     [x-desktop]="xvfb xauth xdotool x11-utils x11-apps x11-xkb-utils xkb-data imagemagick
                  fonts-dejavu-core"
-    [wayland]="weston sway grim wtype tesseract-ocr libdecor-0-plugin-1-cairo"
+    [wayland]="weston sway grim wtype tesseract-ocr libdecor-0-plugin-1-cairo mutter kwin-wayland
+               dbus-daemon libglib2.0-bin"
     [wine64]="wine wine64"
     [wine32]="wine32:i386"
     [qemu]="qemu-system-x86 qemu-system-arm busybox-static xz-utils zstd"

@@ -3,9 +3,11 @@
 # preloaded, and reading back what is on screen. Sourced by scripts running under
 # set -euo pipefail; the script passes its three arguments.
 # The display is QAVEL_E2E_DISPLAY: xvfb (the default: the X11 program on a private Xvfb), or a
-# Wayland compositor without XWayland, weston-kiosk or sway (tools/lib/display.sh). On Wayland
-# nothing names the program's windows: what is shown is read from screenshots, the message's text
-# with tesseract.
+# Wayland compositor without XWayland: weston-kiosk, sway, mutter (GNOME's), kwin (KDE's) or
+# kwin-scale2 (KDE's at an output scale of 2) (tools/lib/display.sh). On Wayland the program
+# names no windows of its own: what is shown is read from screenshots, the message's text with
+# tesseract, and the windows as the compositor has them from its own list where it has one
+# (weston's scene graph, sway's tree, a KWin script), from the title bar libdecor draws on mutter.
 # Nothing here depends on how fast the machine is: every wait polls up to a generous limit, and
 # the program is stopped (SIGSTOP) while a screenshot is taken, so that nothing moves meanwhile.
 
@@ -49,6 +51,10 @@ on_wayland() {
     [ "$SCREEN_KIND" != xvfb ]
 }
 
+on_kwin() {
+    [ "$SCREEN_KIND" = kwin ] || [ "$SCREEN_KIND" = kwin-scale2 ]
+}
+
 # Starts the program on a scenario given as text, on the test's display and no other; its
 # standard error goes to program.log, or to descriptor FD when given.
 start_program() {  # SCENARIO [FD]
@@ -86,6 +92,8 @@ ascii-touch"
 press_keys() {  # KEY... (X keysym names)
     if [ "$SCREEN_KIND" = sway ]; then
         wtype $(printf -- '-k %s ' "$@")
+    elif on_kwin; then
+        qavel_kwin_input key "$@" || fail "keys $* on KWin"
     else
         xdotool key "$@"
     fi
@@ -179,9 +187,20 @@ screenshot() {  # NAME -> path of the PNG
     local file=$WORK/$1.png
     if [ "$SCREEN_KIND" = sway ]; then
         grim "$file" || fail "screenshot $1"
+    elif on_kwin; then
+        # In logical pixels, as the checks place things.
+        DBUS_SESSION_BUS_ADDRESS=$QAVEL_WAYLAND_BUS "$QAVEL_KWINPROBE" shot "$file" || fail "screenshot $1"
     else
         import -window root "$file" || fail "screenshot $1"
     fi
+    echo "$file"
+}
+
+# KWin only: a screenshot in the output's own pixels (twice the logical ones each way on
+# kwin-scale2).
+screenshot_native() {  # NAME -> path of the PNG
+    local file=$WORK/$1.png
+    DBUS_SESSION_BUS_ADDRESS=$QAVEL_WAYLAND_BUS "$QAVEL_KWINPROBE" shot "$file" native || fail "screenshot $1"
     echo "$file"
 }
 
@@ -261,10 +280,55 @@ expect_identity() {  # WINDOW-ID WHAT
     [ "$("$PROBE" prop "$1" WM_CLIENT_MACHINE)" = "$(hostname)" ] || fail "$2: WM_CLIENT_MACHINE"
 }
 
-# What the compositor reports of the windows on screen, saved to FILE: sway's tree, or weston's
-# scene graph (weston --debug). wayland_windows and wayland_popups read it.
+# A method of KWin's D-Bus API, through gdbus; its answer as gdbus prints it.
+kwin_call() {  # OBJECT METHOD ARGS...
+    local object=$1 method=$2
+    shift 2
+    gdbus call --address "$QAVEL_WAYLAND_BUS" --dest org.kde.KWin --object-path "$object" \
+        --method "$method" "$@"
+}
+
+# The windows of process PID as KWin has them, one "X Y WIDTH HEIGHT CAPTION" line each: a KWin
+# script lists its windows (their buffers' places: the content without the title bar KWin draws)
+# and prints them to KWin's log, between lines that carry a token of this call.
+kwin_windows() {  # PID
+    local token=$RANDOM$RANDOM script id deadline=$((SECONDS + 30))
+    script=$WORK/windows-$token.js
+    cat >"$script" <<EOF
+var list = workspace.clientList();
+for (var i = 0; i < list.length; ++i) {
+    var w = list[i], g = w.bufferGeometry;
+    print("qavel-window $token " + w.pid + " " + g.x + " " + g.y + " " + g.width + " " + g.height + " " + w.caption);
+}
+print("qavel-windows-end $token");
+EOF
+    id=$(kwin_call /Scripting org.kde.kwin.Scripting.loadScript "$script" "qavel-$token") ||
+        fail "KWin did not load the script that lists its windows"
+    id=$(tr -cd '0-9' <<<"$id")
+    kwin_call "/$id" org.kde.kwin.Script.run >/dev/null || fail "KWin did not run the script that lists its windows"
+    until grep -q "qavel-windows-end $token" "$QAVEL_WAYLAND_LOG"; do
+        [ $SECONDS -lt $deadline ] || fail "KWin's script listed no windows (log: $QAVEL_WAYLAND_LOG)"
+        sleep 0.05
+    done
+    kwin_call /Scripting org.kde.kwin.Scripting.unloadScript "qavel-$token" >/dev/null || true
+    awk -v token="$token" -v pid="$1" '
+        { at = index($0, "qavel-window " token " ") }
+        at && split(substr($0, at), f, " ") >= 7 && f[3] == pid {
+            caption = substr($0, at); for (k = 1; k <= 7; ++k) sub(/^[^ ]* /, "", caption)
+            printf "%d %d %d %d %s\n", f[4] + 0.5, f[5] + 0.5, f[6] + 0.5, f[7] + 0.5, caption
+        }' "$QAVEL_WAYLAND_LOG"
+}
+
+# What the compositor reports of the windows on screen, saved to FILE: sway's tree, weston's
+# scene graph (weston --debug), or the program's windows as a KWin script lists them; mutter
+# (without gnome-shell) has no such list, and its report is empty. wayland_windows and
+# wayland_popups read it.
 wayland_report() {  # FILE
-    if [ "$SCREEN_KIND" = sway ]; then
+    if on_kwin; then
+        kwin_windows "$PROGRAM_PID" >"$1"
+    elif [ "$SCREEN_KIND" = mutter ]; then
+        : >"$1"
+    elif [ "$SCREEN_KIND" = sway ]; then
         local socket
         socket=$(ls "$QAVEL_WAYLAND_DIR"/sway-ipc.*.sock 2>/dev/null | head -n 1)
         [ -n "$socket" ] || fail "sway has no IPC socket in $QAVEL_WAYLAND_DIR"
@@ -287,15 +351,17 @@ weston_views() {  # REPORT
 }
 
 # The program's windows as the compositor has them, one "X Y WIDTH HEIGHT TITLE" line each (the
-# content's place on screen): from sway's tree, or weston's scene graph (weston --debug), top
-# first. From a saved report (wayland_report) when given, else as they are now.
+# content's place on screen; none on mutter): see wayland_report. From a saved report when
+# given, else as they are now.
 wayland_windows() {  # [REPORT]
     local report=${1:-}
     if [ -z "$report" ]; then
         report=$WORK/windows-now.txt
         wayland_report "$report"
     fi
-    if [ "$SCREEN_KIND" = sway ]; then
+    if on_kwin || [ "$SCREEN_KIND" = mutter ]; then
+        cat "$report"
+    elif [ "$SCREEN_KIND" = sway ]; then
         awk -v pid="$PROGRAM_PID" '
             { match($0, /^ */); indent = RLENGTH }
             /"(rect|window_rect)": \{/ { key = $1; gsub(/[":]/, "", key); at = indent; next }
@@ -316,9 +382,9 @@ wayland_windows() {  # [REPORT]
 }
 
 # The program's popups (the notice) as weston has them in a saved scene graph, one "X Y WIDTH
-# HEIGHT" line each. Sway's tree lists no popups: nothing there.
+# HEIGHT" line each. The others list no popups: nothing there.
 wayland_popups() {  # REPORT
-    [ "$SCREEN_KIND" = sway ] && return 0
+    [ "$SCREEN_KIND" = weston-kiosk ] || return 0
     weston_views "$1" | awk -v pid="$PROGRAM_PID" '$1 == pid && $2 == "xdg_popup" { print $3, $4, $5, $6 }'
 }
 
@@ -352,8 +418,9 @@ expect_icon_beside_text() {  # FILE COLOUR
         fail "the icon's colour covers ${w}x$h pixels at $x,$y, not one disc of 32"
     cx=$((x + w / 2))
     cy=$((y + h / 2))
-    # The text's ink: dark, right of the disc, on the rows beside it. Some fonts' anti-aliasing
-    # leaves few pixels fully black, so half grey counts.
+    # The text's ink: dark, right of the disc, on the rows beside it. Dark, not black: how many
+    # of its antialiased pixels are pure black depends on the face (Noto Sans, which KDE's
+    # packages bring, has few where DejaVu Sans had many).
     read -r text_x text_y <<<"$(convert "$1" -crop "$((${QAVEL_SCREEN%x*} - cx - 16))x48+$((cx + 16))+$((cy - 24))" \
         +repage -colorspace Gray -threshold 50% -trim -format '%X %Y' info:)"
     text_x=$((cx + 16 + text_x))
@@ -363,42 +430,73 @@ expect_icon_beside_text() {  # FILE COLOUR
         fail "the icon (centre $cx,$cy) is not beside the text (from $text_x,$text_y)"
 }
 
+# The message box on mutter, which lists no windows (without gnome-shell): its face is the one
+# rectangle of the box's grey on screen, and libdecor's cairo plugin draws its title bar (24
+# pixels, white on black) right above it, the buttons in its last 96 pixels. The plugin fades the
+# title's end (grey) where it comes near them: a level brings that back to white for tesseract.
+# Sets x y w h (the face) and title (as tesseract reads it) of the caller.
+mutter_message_window() {  # FILE
+    local corner
+    read -r w h x y <<<"$(convert "$1" -fill black +opaque "#f0f0f0" -fill white -opaque "#f0f0f0" -trim \
+        -format '%w %h %X %Y' info: | tr -d +)"
+    for corner in "$x $y" "$((x + w - 1)) $y" "$x $((y + h - 1))" "$((x + w - 1)) $((y + h - 1))"; do
+        [ "$(shot_pixel "$1" $corner)" = f0f0f0 ] || fail "the message box's grey is not one rectangle (${w}x$h at $x,$y)"
+    done
+    [ "$y" -ge 24 ] && [ "$(shot_pixel "$1" "$x" $((y - 1)))" = 080706 ] ||
+        fail "the message box at $x,$y has no title bar of libdecor's cairo plugin above it"
+    convert "$1" -crop "$((w - 96))x24+$x+$((y - 24))" +repage -colorspace Gray -level 0,50% -negate \
+        -resize 300% "$WORK/title.png"
+    title=$(tesseract "$WORK/title.png" - 2>/dev/null | one_line)
+}
+
 # The outcome message on Wayland, read from the screen and from the compositor: the box the
 # program's only window as the compositor has them (so the calibration window is gone: the box's
 # face may fill the screen, as on weston's kiosk shell, and hide whatever is behind it), its
-# caption as the box's title there, the text through tesseract, the icon in its colour where it
-# lies in the box. A click goes to where OK lies below an icon beside one line of text, on a box
-# centred on the screen; sway has no pointer, so there it is Return.
+# caption as the box's title there (on mutter, read from the title bar libdecor draws), the text
+# through tesseract, the icon in its colour where it lies in the box. A click goes to where OK
+# lies below an icon beside one line of text, centred in the box, and so does a touch (KWin
+# only); sway has no pointer, so there a click is Return.
 expect_wayland_message() {  # CAPTION TEXT COLOUR DISMISS
     wayland_message_up "the message box \"$2\"" "$3"
     local shot=$MESSAGE_SHOT text windows x y w h title
     windows=$(wayland_windows "$WORK/message-windows.txt")
-    case $(grep -c . <<<"$windows") in
-    1) ;;
-    0) fail "$SCREEN_KIND shows no window of the program, though the message box's colour is on screen" ;;
-    *) fail "the calibration window is still up behind the message: $SCREEN_KIND shows the program's windows \"$(tr '\n' ';' <<<"$windows")\", expected the message box alone" ;;
+    case $(grep -c . <<<"$windows"):$SCREEN_KIND in
+    1:* | 0:mutter) ;;
+    0:*) fail "$SCREEN_KIND shows no window of the program, though the message box's colour is on screen" ;;
+    *:*) fail "the calibration window is still up behind the message: $SCREEN_KIND shows the program's windows \"$(tr '\n' ';' <<<"$windows")\", expected the message box alone" ;;
     esac
-    [ "$SCREEN_KIND" != sway ] || [ "$(shot_pixel "$shot" 2 2)" != "$WHITE" ] ||
+    # Only weston's kiosk shell fills the screen with the box.
+    [ "$SCREEN_KIND" = weston-kiosk ] || [ "$(shot_pixel "$shot" 2 2)" != "$WHITE" ] ||
         fail "the calibration window is still up behind the message (white beside the box)"
     text=$(screen_text "$shot")
     ocr_holds "$text" "$2" || fail "the screen reads \"$text\", not \"$(one_line <<<"$2")\""
-    read -r x y w h title <<<"$windows"
-    [ "$title" = "$1" ] || fail "the message box's caption is \"$title\", expected \"$1\""
-    if [ "$SCREEN_KIND" = sway ]; then
-        expect_shot_pixel "$shot" $((x + 22)) $((y + 32)) "$3" "message icon in the box at $x,$y (${w}x$h)"
+    if [ "$SCREEN_KIND" = mutter ]; then
+        # What libdecor draws is the client's own, but it is the title the program gave its box.
+        mutter_message_window "$shot"
+        [ "$(ocr_key <<<"$title")" = "$(ocr_key <<<"$1")" ] ||
+            fail "the message box's title bar reads \"$title\", expected \"$1\""
     else
+        read -r x y w h title <<<"$windows"
+        [ "$title" = "$1" ] || fail "the message box's caption is \"$title\", expected \"$1\""
+    fi
+    if [ "$SCREEN_KIND" = weston-kiosk ]; then
         expect_icon_beside_text "$shot" "$3"
+    else
+        expect_shot_pixel "$shot" $((x + 22)) $((y + 32)) "$3" "message icon in the box at $x,$y (${w}x$h)"
     fi
     shift
-    local dismiss=$3
-    if [ "$dismiss" = click ] && [ "$SCREEN_KIND" = weston-kiosk ]; then
-        local top
-        top=$(convert "$shot" -fill black +opaque "#$2" -fill white -opaque "#$2" -trim -format '%Y' info:)
-        xdotool mousemove $((${QAVEL_SCREEN%x*} / 2)) $((${top#+} + 61)) click 1
-    else
-        [ "$dismiss" = click ] && dismiss=Return
-        press_keys "$dismiss"
-    fi
+    local dismiss=$3 top
+    top=$(convert "$shot" -fill black +opaque "#$2" -fill white -opaque "#$2" -trim -format '%Y' info:)
+    top=${top#+}
+    case $dismiss:$SCREEN_KIND in
+    click:weston-kiosk) xdotool mousemove $((${QAVEL_SCREEN%x*} / 2)) $((top + 61)) click 1 ;;
+    click:mutter) xdotool mousemove $((x + w / 2)) $((top + 61)) click 1 ;;
+    click:kwin*) qavel_kwin_input click $((x + w / 2)) $((top + 61)) || fail "a click on OK" ;;
+    touch:kwin*) qavel_kwin_input touch $((x + w / 2)) $((top + 61)) || fail "a touch on OK" ;;
+    touch:*) fail "no touch screen on $SCREEN_KIND" ;;
+    click:*) press_keys Return ;;
+    *) press_keys "$dismiss" ;;
+    esac
     screen_until 0 "the message box to close" no-colour "$2"
 }
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Model 0x0102 with a zero grid: both targets where the geometry puts them, green then red, no
 # third target, the success message, and the calibration page written with the edge limits.
+# The message is dismissed by a click on OK, or with "touch" by a touch there (KWin only).
+# usage: raw_0102.sh PROGRAM PRELOAD PROBE [click|touch]
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
@@ -25,8 +27,23 @@ expect_no_target "$SHOT" 104 648 "target 1 once target 2 is shown"
 screenshot_when target2-red "target 2 red" pixel-is 902 100 "$RED"
 expect_target "$SHOT" 872 72 "$RED" "target 2 red"
 expect_no_target "$SHOT" 104 72 "a third target"
+if [ "$SCREEN_KIND" = kwin-scale2 ]; then
+    # In the output's own pixels the target is where the logical ones put it, twice as far and
+    # twice as big, and drawn at that scale: its box holds the painter's three colours only
+    # (without antialiasing), not the blends of a buffer that the compositor scaled up.
+    freeze
+    native=$(screenshot_native target2-red-native)
+    thaw
+    [ "$(identify -format '%wx%h' "$native")" = 2048x1536 ] ||
+        fail "the output's own pixels are $(identify -format '%wx%h' "$native"), expected 2048x1536"
+    expect_shot_pixel "$native" 1804 200 "$RED" "target 2's disc in the output's pixels"
+    expect_shot_pixel "$native" 1792 192 "$BLACK" "target 2's centre in the output's pixels"
+    expect_shot_pixel "$native" 1738 192 "$WHITE" "left of target 2's box in the output's pixels"
+    colours=$(convert "$native" -crop 96x96+1744+144 +repage -unique-colors -format '%w' info:)
+    [ "$colours" -le 3 ] || fail "target 2's box has $colours colours in the output's pixels: scaled up, not drawn at scale 2"
+fi
 
-expect_message "Calibration" "Calibration completed successfully." information click
+expect_message "Calibration" "Calibration completed successfully." information "${4:-click}"
 expect_exit_zero
 
 page=$(last_write 05 72)
