@@ -22,7 +22,7 @@ extern "C" {
 
 namespace {
 
-// Not an option: nobody types it, and it counts only with two handles that check out.
+// Not an option: nobody types it, and it counts only with an inherited pipe behind it.
 constexpr const char* kRoleMarker = "--qavel-guardian-of-a-calibration";
 
 constexpr int kAttempts = 10;
@@ -142,15 +142,19 @@ bool RunAsGuardian(const char* commandLine)
     if (!ParseRole(commandLine, &pipe, &handle) || GetFileType(pipe) != FILE_TYPE_PIPE) {
         return false;
     }
+    // Started by the program: from here on never a second program beside it, even when the
+    // device no longer checks out (unplugged since). Then there is nothing to guard.
     HIDD_ATTRIBUTES attributes{};
     attributes.Size = sizeof attributes;
     if (!HidD_GetAttributes(handle, &attributes) || attributes.VendorID != kQavelVendorId ||
         !IsSupportedProduct(attributes.ProductID)) {
-        return false;
+        CloseHandle(pipe);
+        return true;
     }
     HidHandle device = HidAdopt(handle);
     if (device == nullptr) {
-        return false;
+        CloseHandle(pipe);
+        return true;
     }
     Watch(pipe, device);
     HidClose(device);

@@ -22,8 +22,10 @@
 #   target that way, asks for full screen again, and the run ends as Esc ends it.
 # - Where the program can do nothing: KILL (SIGKILL) or SEGV (a crash) at target 1 of 0x0102, KILL
 #   with WHEN "write" while the 0x0102 page write is refused, or at model 0300's notice ("notice").
-#   The guardian sends what an abort sends at that point, within 2 s of the program's last
-#   transfer by the transcript's own clock, and is gone.
+#   With WHEN "group-TERM" or "group-HUP", KILL at target 1 of 0x0102 comes right after that signal
+#   went to the program's whole process group (a closed terminal, a session's end), before the
+#   program could act on it. The guardian sends what an abort sends at that point, within 2 s of
+#   the program's last transfer by the transcript's own clock, and is gone.
 # usage: abort.sh PROGRAM PRELOAD PROBE HOW [MODEL [WHEN]]
 #        abort.sh PROGRAM PRELOAD PROBE escape|close [TARGET [no-layout]]
 set -euo pipefail
@@ -203,8 +205,12 @@ KILL | SEGV)
     ulimit -c 0  # the crash is the test's own: no core to keep
     mode_7="set 03 ok 03 05 00 00 07 00 00 00"
     case $model$when in
-    0102)
+    0102 | 0102group-TERM | 0102group-HUP)
+        # For a group signal, a job of its own (job control on): the program leads its own
+        # process group, so that the signal reaches it and whatever it started, not this script.
+        if [ -n "$when" ]; then set -m; fi
         start_program "device 0596:0102"
+        set +m
         wait_for "target 1 green" pixel-is 134 676 "$GREEN"
         sends=("$mode_7") ;;
     0102write)
@@ -239,6 +245,15 @@ refuse set 5"
     # Stopped first, so that what the program itself sent is known.
     freeze
     sent=$(wc -l <"$TRANSCRIPT")
+    if [[ $when == group-* ]]; then
+        [ "$(ps -o pgid= -p "$PROGRAM_PID" | tr -d ' ')" = "$PROGRAM_PID" ] ||
+            fail "the program does not lead its own process group"
+        kill -s "${when#group-}" -- "-$PROGRAM_PID"
+        # Held, not lost: the stopped program has it pending, and never gets to act on it.
+        pending=$(sed -n 's/^ShdPnd:\s*//p' "/proc/$PROGRAM_PID/status")
+        signal_bit=$((1 << ($(kill -l "${when#group-}") - 1)))
+        (((16#$pending & signal_bit) != 0)) || fail "SIG${when#group-} is not pending in the program: $pending"
+    fi
     kill -s "$how" "$PROGRAM_PID"
     [ "$how" = KILL ] || thaw
     expect_exit $([ "$how" = KILL ] && echo 137 || echo 139)

@@ -132,6 +132,20 @@ case_composite() {
         *) fail "the controller's collection is not second: $second" ;; esac
 }
 
+case_terminated() {
+    # TerminateProcess at target 1 of 0x0102: the guardian, through the device handle it
+    # inherited from the program, reaches the controller by the class driver alone.
+    install_devices 'device 0596:0102'
+    start_program_hidclass
+    wait_state t1-00FF00 240
+    expect_equal "guardians beside the program" "$(guardians_in_prefix)" 1
+    inspect terminate-calibration >/dev/null || fail "the calibration window's process was not ended"
+    wait_program_end
+    expect_equal "guardians left" "$(guardians_in_prefix)" 0
+    expect_no_failed_transfers
+    expect_guardian_end_mode
+}
+
 case_no_controller() {
     # A foreign device, an unsupported model and a supported one without feature values.
     install_devices 'device 1234:5678
@@ -172,6 +186,7 @@ case "$CASE" in
     status-0400) case_status_0400 ;;
     ascii-0300) case_ascii_0300 ;;
     composite) case_composite ;;
+    terminated) case_terminated ;;
     no-controller) case_no_controller ;;
     strictness) case_strictness ;;
     *) fail "unknown case $CASE" ;;

@@ -214,3 +214,25 @@ record_states() {
 page_writes() {
     awk -v page="$1" '$2 == "set" && $3 == "05" && $5 == "ok" && $10 == page { $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }' "$TRANSCRIPT"
 }
+
+# Guardians of our runs, by the command line the program gives them.
+guardians_in_prefix() {
+    local pid count=0
+    for pid in $(pgrep -f -- '--qavel-guardian-of-a-calibration' || true); do
+        grep -qzxF "WINEPREFIX=$WINEPREFIX" "/proc/$pid/environ" 2>/dev/null && count=$((count + 1))
+    done
+    echo $count
+}
+
+# After a 0x0102 run was ended at target 1 where it could do nothing: the transcript ends with the
+# program's last poll and the guardian's end mode, within 2 s of it by the transcript's clock.
+expect_guardian_end_mode() {
+    local last before
+    last=$(tail -n 1 "$TRANSCRIPT" | tr -d '\r')
+    before=$(tail -n 2 "$TRANSCRIPT" | head -n 1 | tr -d '\r')
+    expect_equal "the last two transfers" "$(printf '%s\n%s' "$before" "$last" | cut -d' ' -f2,3,5-)" \
+"get 08 ok 08 00 00 00 00 00 00 00
+set 03 ok 03 05 00 00 07 00 00 00"
+    log "the end mode came $((${last%% *} - ${before%% *})) ms after the program's last transfer"
+    [ $((${last%% *} - ${before%% *})) -le 2000 ] || fail "the guardian took longer than 2 s"
+}
