@@ -4,7 +4,9 @@
 
 #include "platform/wayland/connection.h"
 
+#include <dlfcn.h>
 #include <errno.h>
+#include <link.h>
 #include <libdecor.h>
 #include <linux/input-event-codes.h>
 #include <sys/mman.h>
@@ -663,17 +665,45 @@ bool MachineHasLayoutData()
     return found;
 }
 
+// The folder libdecor takes its plugins from: beside the library, in libdecor/plugins-1.
+std::string PluginFolder()
+{
+    std::string folder;
+    void* library = dlopen("libdecor-0.so.0", RTLD_LAZY | RTLD_NOLOAD);
+    link_map* map = nullptr;
+    if (library != nullptr && dlinfo(library, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr &&
+        map->l_name != nullptr) {
+        folder = map->l_name;
+        folder = folder.substr(0, folder.rfind('/') + 1) + "libdecor/plugins-1";
+    }
+    if (library != nullptr) {
+        dlclose(library);
+    }
+    return folder;
+}
+
 libdecor* Decorations()
 {
     if (!decorationsTried) {
         decorationsTried = true;
         // A toolkit's plugin (GTK's, which libdecor prefers where it is installed) ends the
-        // process where there is no layout data: then libdecor finds no plugin and uses its own
-        // fallback, which needs none.
-        if (!MachineHasLayoutData()) {
-            setenv("LIBDECOR_PLUGIN_DIR", "/dev/null", 1);
+        // process where there is no layout data: then libdecor is shown a folder of its own
+        // cairo plugin alone, which needs none (without it, libdecor draws no title bar at all).
+        // libdecor loads its plugin here, so the folder can go at once.
+        char folder[] = "/tmp/qavel-decor.XXXXXX";
+        const bool ownFolder = !MachineHasLayoutData() && mkdtemp(folder) != nullptr;
+        const std::string cairo = std::string(folder) + "/libdecor-cairo.so";
+        if (ownFolder) {
+            // Where the plugin is not installed, libdecor falls back on no title bar.
+            (void)symlink((PluginFolder() + "/libdecor-cairo.so").c_str(), cairo.c_str());
+            setenv("LIBDECOR_PLUGIN_DIR", folder, 1);
         }
         decorations = libdecor_new(globals.display, &kDecorationsInterface);
+        if (ownFolder) {
+            unlink(cairo.c_str());
+            rmdir(folder);
+            unsetenv("LIBDECOR_PLUGIN_DIR");
+        }
     }
     return decorations;
 }

@@ -26,14 +26,17 @@ notice_popup_from_log() {
 }
 
 # The window on top at a point of the screen while the notice is up, as the compositor has it
-# (REPORT, see wayland_report): weston's scene graph, top first; sway's tree has no popups, so
+# (REPORT, see wayland_report): weston's scene graph, top first; the others list no popups, so
 # there the notice is the popup the compositor placed (notice_popup_from_log) on the calibration
-# window, which a popup lies above.
+# window, which a popup lies above (mutter lists no windows: there the calibration window is
+# taken to be where a full-screen one is).
 wayland_top_at() {  # X Y REPORT
     local px=$1 py=$2
-    if [ "$SCREEN_KIND" = sway ]; then
-        local popup x y w h title cx cy cw ch
+    if [ "$SCREEN_KIND" != weston-kiosk ]; then
+        local popup x y w h title cx cy cw ch windows
         popup=$(notice_popup_from_log)
+        windows=$(wayland_windows "$3")
+        [ "$SCREEN_KIND" != mutter ] || windows="0 0 ${QAVEL_SCREEN%x*} ${QAVEL_SCREEN#*x} Calibration"
         while read -r cx cy cw ch title; do
             if [ "$title" = Calibration ] && [ -n "$popup" ]; then
                 read -r x y w h <<<"$popup"
@@ -48,7 +51,7 @@ wayland_top_at() {  # X Y REPORT
                 echo "$title"
                 return
             fi
-        done < <(wayland_windows "$3")
+        done <<<"$windows"
         echo "nothing of the program"
         return
     fi

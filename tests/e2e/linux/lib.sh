@@ -288,9 +288,10 @@ kwin_call() {  # OBJECT METHOD ARGS...
         --method "$method" "$@"
 }
 
-# The windows of process PID as KWin has them, one "X Y WIDTH HEIGHT CAPTION" line each: a KWin
-# script lists its windows (their buffers' places: the content without the title bar KWin draws)
-# and prints them to KWin's log, between lines that carry a token of this call.
+# The windows of process PID as KWin has them (not its popups, as the other compositors' lists),
+# one "X Y WIDTH HEIGHT CAPTION" line each: a KWin script lists its windows (their buffers'
+# places: the content without the title bar KWin draws) and prints them to KWin's log, between
+# lines that carry a token of this call.
 kwin_windows() {  # PID
     local token=$RANDOM$RANDOM script id deadline=$((SECONDS + 30))
     script=$WORK/windows-$token.js
@@ -298,6 +299,7 @@ kwin_windows() {  # PID
 var list = workspace.clientList();
 for (var i = 0; i < list.length; ++i) {
     var w = list[i], g = w.bufferGeometry;
+    if (w.popupWindow) continue;
     print("qavel-window $token " + w.pid + " " + g.x + " " + g.y + " " + g.width + " " + g.height + " " + w.caption);
 }
 print("qavel-windows-end $token");
