@@ -28,8 +28,8 @@ namespace wayland {
 namespace {
 
 const DisplayBackend kWaylandDisplay = {
-    OpenWindow, CloseWindow,    TakeEvents, PaintWindow, Beep,
-    Sleep,      ShowMessageBox, ShowNotice, CloseNotice,
+    OpenWindow,     CloseWindow,       TakeEvents, PaintWindow, Beep,        Sleep,
+    ShowMessageBox, PrepareMessageBox, ShowNotice, CloseNotice,
 };
 
 struct Output {
@@ -667,12 +667,6 @@ libdecor* Decorations()
 {
     if (!decorationsTried) {
         decorationsTried = true;
-        // A toolkit's plugin (GTK's, which libdecor prefers where it is installed) ends the
-        // process where there is no layout data: then libdecor finds no plugin and uses its own
-        // fallback, which needs none.
-        if (!MachineHasLayoutData()) {
-            setenv("LIBDECOR_PLUGIN_DIR", "/dev/null", 1);
-        }
         decorations = libdecor_new(globals.display, &kDecorationsInterface);
     }
     return decorations;
@@ -834,6 +828,13 @@ const DisplayBackend* ConnectWayland(std::string* failure)
     // without any (a container, a minimal kiosk) still has Esc.
     xkb = xkb_context_new(static_cast<xkb_context_flags>(XKB_CONTEXT_NO_DEFAULT_INCLUDES |
                                                          XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
+    // A toolkit's plugin (GTK's, which libdecor prefers where it is installed) ends the process
+    // where there is no layout data: then libdecor finds no plugin and uses its own fallback,
+    // which needs none. Decided here, while the program has one thread: the environment is
+    // not to be changed beside a thread that may read it.
+    if (!MachineHasLayoutData()) {
+        setenv("LIBDECOR_PLUGIN_DIR", "/dev/null", 1);
+    }
     connected = true;
     return &kWaylandDisplay;
 }
