@@ -6,6 +6,7 @@
 # reports it. Per display, RUNS whole 0x0102 runs (default 5), reported as min / median / max:
 #  - start to the first transfer, beyond that transfer's own 100 ms pause;
 #  - the first transfer to target 1 on screen;
+#  - the first transfer to the last before the box, beyond the pauses in between;
 #  - the last transfer to the outcome box on screen;
 #  - start to the box, beyond the 6400 ms the design imposes, also as a share of it;
 # and one run for the CPU time while target 1 waits 10 s for a touch.
@@ -54,8 +55,8 @@ measure() {  # KIND
     for i in $(seq 1 "$runs"); do
         qavel_bench_run "$kind" "$program" "$preload" "$clock" "$work" >>"$work/$kind.runs"
     done
-    for name in first_beyond_pause target_after_transfer box_after_transfer overhead overhead_pct \
-        imposed; do
+    for name in first_beyond_pause target_after_transfer between_transfers box_after_transfer overhead \
+        overhead_pct imposed; do
         result[$kind.$name]=$(while read -r line; do qavel_bench_value "$line" "$name"; done \
             <"$work/$kind.runs" | spread)
     done
@@ -75,6 +76,7 @@ echo "$runs runs each, min / median / max"
 printf '%-44s %-24s %-24s\n' "measure" "X11 (Xvfb)" "Wayland (weston kiosk)"
 row "start to first transfer, beyond its pause" first_beyond_pause ms
 row "first transfer to target 1 on screen" target_after_transfer ms
+row "first to last transfer, beyond their pauses" between_transfers ms
 row "last transfer to the outcome box on screen" box_after_transfer ms
 row "imposed by the design" imposed ms
 row "start to the box, beyond the imposed" overhead ms

@@ -16,6 +16,7 @@ QAVEL_BENCH_TARGET_PIXEL="134 676"
 # Runs PROGRAM once on the display of KIND (x11, or a Wayland kind) and prints frame-clock's line
 # with the figures derived from it appended (all in ms): first_beyond_pause (start to the first
 # transfer, less its 100 ms pause), target_after_transfer (first transfer to target 1 on screen),
+# between_transfers (first to last transfer, less the pauses imposed in between),
 # box_after_transfer (last transfer before the box to the box on screen), imposed, overhead
 # (start to the box, less imposed) and overhead_pct (of imposed). With "idle", the program's CPU
 # time over 10 s of waiting at target 1 instead (no touch is scripted).
@@ -42,8 +43,9 @@ qavel_bench_run() {  # KIND PROGRAM PRELOAD CLOCK WORK_DIR [idle]
     echo "$line" | awk -v after="$QAVEL_BENCH_AFTER_TARGETS_MS" '{
         for (i = 1; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
         imposed = v["transfers"] * 100 + after
-        printf "%s first_beyond_pause=%.1f target_after_transfer=%.1f box_after_transfer=%.1f imposed=%d overhead=%.1f overhead_pct=%.2f\n",
+        printf "%s first_beyond_pause=%.1f target_after_transfer=%.1f between_transfers=%.1f box_after_transfer=%.1f imposed=%d overhead=%.1f overhead_pct=%.2f\n",
             $0, v["start_to_first_transfer"] - 100, v["target"] - v["start_to_first_transfer"],
+            v["last_transfer"] - v["start_to_first_transfer"] - (imposed - 100),
             v["box"] - v["last_transfer"], imposed, v["box"] - imposed, (v["box"] - imposed) * 100 / imposed
     }'
 }
