@@ -201,8 +201,7 @@ int main(int argc, char** argv)
         return 1;
     }
     const Atom messageText = XInternAtom(display, "_QAVEL_MESSAGE_TEXT", False);
-    const Damage damage =
-        XDamageCreate(display, DefaultRootWindow(display), XDamageReportNonEmpty);
+    const Damage damage = XDamageCreate(display, DefaultRootWindow(display), XDamageReportNonEmpty);
     XSync(display, False);
 
     Transcript transcript;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fails only on a gross regression of the program's own time: a whole 0x0102 run, start to the
 # outcome box on screen, beyond the time the design imposes on it, as a share of that time
-# (tools/lib/bench.sh). Today's share is about 1 %; the bound is 5 %. On this machine the program
+# (tools/lib/bench.sh). Today's share is under 1 %; the bound is 5 %. On this machine the program
 # shares the processors with other work, which only ever adds time: the best of three attempts
 # is taken, and a regression that crosses the bound crosses it in all of them.
 # usage: overhead_ratio.sh PROGRAM PRELOAD FRAME_CLOCK KIND   (KIND: x11 or weston-kiosk)
