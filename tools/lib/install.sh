@@ -24,7 +24,8 @@ declare -A QAVEL_GROUP_TITLE=(
 # with their dependencies into the sysroot of each ARM build (tools/sysroot.sh). A library the
 # program comes to link is one more word here.
 QAVEL_LIBRARIES="libgtest-dev libx11-dev libxrandr-dev libxi-dev libcairo2-dev libpango1.0-dev
-                 libxkbcommon-dev libwayland-dev wayland-protocols libdecor-0-dev libcanberra-dev"
+                 libxkbcommon-dev libwayland-dev wayland-protocols libdecor-0-dev libcanberra-dev
+                 libxdamage-dev"
 declare -A QAVEL_GROUP_PACKAGES=(
     [build]="cmake g++ make pkg-config googletest $QAVEL_LIBRARIES libglib2.0-dev plasma-wayland-protocols"
     [mingw-x64]="g++-mingw-w64-x86-64" [mingw-x86]="g++-mingw-w64-i686"

@@ -25,7 +25,7 @@
 
 namespace {
 
-enum class MessageKind { ShowTarget, Beep, CalibrationDone };
+enum class MessageKind { ShowTarget, Beep, CalibrationDone, PrepareBox };
 
 struct QueuedMessage {
     MessageKind kind;
@@ -166,6 +166,7 @@ std::uint32_t PumpUntilQuit()
     if (w == nullptr) {
         return static_cast<std::uint32_t>(ResultCannotStart);
     }
+    bool boxPrepared = false;
     for (;;) {
         if (OutsideEndRequested()) {
             EndRunFromOutside();
@@ -177,6 +178,10 @@ std::uint32_t PumpUntilQuit()
             }
             if (message.kind == MessageKind::Beep) {
                 chosenDisplay->beep();
+                continue;
+            }
+            if (message.kind == MessageKind::PrepareBox) {
+                chosenDisplay->prepareMessageBox();
                 continue;
             }
             ClearTarget(w);
@@ -194,6 +199,13 @@ std::uint32_t PumpUntilQuit()
         if (w->needsPaint) {
             w->needsPaint = false;
             chosenDisplay->paintWindow(w->targetX, w->targetY);
+        }
+        // The first target is painted, so the worker now waits for a touch, which takes far
+        // longer than readying the box. Queued behind the paint: the sleep sends the paint out
+        // before the loop comes back to it.
+        if (!boxPrepared && w->targetX != -1.0f) {
+            boxPrepared = true;
+            Post(w, QueuedMessage{MessageKind::PrepareBox, 0, 0});
         }
         pollfd descriptors[2] = {{w->wakeFd, POLLIN, 0}, {OutsideEndFd(), POLLIN, 0}};
         chosenDisplay->sleep(descriptors, 2);

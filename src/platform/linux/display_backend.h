@@ -29,6 +29,9 @@ struct DisplayBackend {
 
     // --- main thread: the outcome box with its own loop; text is already formatted ---
     bool (*showMessageBox)(const std::string& text, const char* caption, MessageIcon icon);
+    // Takes the box's slow first steps (fonts, text layout, what the display needs for a new
+    // window) ahead, so that the box shows at once when the result comes. Called at most once.
+    void (*prepareMessageBox)();
 
     // --- calibration worker thread ---
     void (*showNotice)(const char* caption, const char* text);

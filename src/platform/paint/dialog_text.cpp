@@ -69,6 +69,18 @@ TextSize MeasureDialogText(const std::string& text, int wrapWidth)
     return Measure(text, wrapWidth);
 }
 
+void PrepareDialogText()
+{
+    static const char kSample[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZ abcdefghijklmnopqrstuvwxyz 0123456789 .,:;-%()'\"";
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 600, 40);
+    cairo_t* cr = cairo_create(surface);
+    Measure(kSample, 480);
+    DrawDialogText(cr, kSample, 0, 0, 0, TextAlign::Left, 0);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+}
+
 void DrawDialogText(cairo_t* cr, const std::string& text, int x, int y, int wrapWidth,
                     TextAlign align, std::uint32_t rgb)
 {

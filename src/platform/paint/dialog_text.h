@@ -26,6 +26,10 @@ void DialogFontMetrics(int* averageWidth, int* lineHeight);
 // the text are kept; a word wider than wrapWidth is broken.
 TextSize MeasureDialogText(const std::string& text, int wrapWidth);
 
+// Takes the slow first use of the dialog font now, on the calling thread: fontconfig's
+// configuration, the font map, the face and its common glyphs.
+void PrepareDialogText();
+
 // Draws text as MeasureDialogText lays it out, its block's top-left corner at (x, y), in rgb
 // (0xRRGGBB); with TextAlign::Centre each line is centred within wrapWidth.
 void DrawDialogText(cairo_t* cr, const std::string& text, int x, int y, int wrapWidth,

@@ -10,6 +10,7 @@
 #include <libdecor.h>
 #include <linux/input-event-codes.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <wayland-cursor.h>
 #include <xkbcommon/xkbcommon.h>
@@ -30,8 +31,8 @@ namespace wayland {
 namespace {
 
 const DisplayBackend kWaylandDisplay = {
-    OpenWindow, CloseWindow,    TakeEvents, PaintWindow, Beep,
-    Sleep,      ShowMessageBox, ShowNotice, CloseNotice,
+    OpenWindow, CloseWindow,    TakeEvents,        PaintWindow, Beep,
+    Sleep,      ShowMessageBox, PrepareMessageBox, ShowNotice,  CloseNotice,
 };
 
 struct Output {
@@ -83,6 +84,7 @@ std::vector<ScaledSurface*> watchedSurfaces;
 xkb_context* xkb = nullptr;
 const SurfaceInput* routed = nullptr;
 libdecor* decorations = nullptr;
+std::string decorationsFolder;  // libdecor's plugins where the machine has no layout data
 bool decorationsTried = false;
 wl_cursor_theme* cursorTheme = nullptr;
 wl_surface* arrow = nullptr;
@@ -390,8 +392,8 @@ void SeatName(void*, wl_seat*, const char*) {}
 
 const wl_seat_listener kSeatListener = {.capabilities = SeatCapabilities, .name = SeatName};
 
-void OutputGeometry(void* data, wl_output*, std::int32_t, std::int32_t, std::int32_t,
-                    std::int32_t, std::int32_t, const char*, const char*, std::int32_t transform)
+void OutputGeometry(void* data, wl_output*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                    std::int32_t, const char*, const char*, std::int32_t transform)
 {
     static_cast<Output*>(data)->transform = transform;
 }
@@ -619,9 +621,9 @@ bool CoversItsOutput(const ScaledSurface& shown, int width, int height)
 {
     bool measured = false;
     for (const auto& output : outputs) {
-        const bool on = shown.outputs.empty() || std::find(shown.outputs.begin(),
-                                                           shown.outputs.end(),
-                                                           output->output) != shown.outputs.end();
+        const bool on = shown.outputs.empty() ||
+                        std::find(shown.outputs.begin(), shown.outputs.end(), output->output) !=
+                            shown.outputs.end();
         if (!on || output->width <= 0 || output->height <= 0) {
             continue;
         }
@@ -686,23 +688,19 @@ libdecor* Decorations()
 {
     if (!decorationsTried) {
         decorationsTried = true;
-        // A toolkit's plugin (GTK's, which libdecor prefers where it is installed) ends the
-        // process where there is no layout data: then libdecor is shown a folder of its own
-        // cairo plugin alone, which needs none (without it, libdecor draws no title bar at all).
-        // libdecor loads its plugin here, so the folder can go at once.
-        char folder[] = "/tmp/qavel-decor.XXXXXX";
-        const bool ownFolder = !MachineHasLayoutData() && mkdtemp(folder) != nullptr;
-        const std::string cairo = std::string(folder) + "/libdecor-cairo.so";
+        // Shown the folder of the cairo plugin alone (see ConnectWayland); libdecor loads its
+        // plugin here, so the folder can go at once.
+        const bool ownFolder =
+            !decorationsFolder.empty() && mkdir(decorationsFolder.c_str(), 0700) == 0;
+        const std::string cairo = decorationsFolder + "/libdecor-cairo.so";
         if (ownFolder) {
             // Where the plugin is not installed, libdecor falls back on no title bar.
             (void)symlink((PluginFolder() + "/libdecor-cairo.so").c_str(), cairo.c_str());
-            setenv("LIBDECOR_PLUGIN_DIR", folder, 1);
         }
         decorations = libdecor_new(globals.display, &kDecorationsInterface);
         if (ownFolder) {
             unlink(cairo.c_str());
-            rmdir(folder);
-            unsetenv("LIBDECOR_PLUGIN_DIR");
+            rmdir(decorationsFolder.c_str());
         }
     }
     return decorations;
@@ -864,6 +862,20 @@ const DisplayBackend* ConnectWayland(std::string* failure)
     // without any (a container, a minimal kiosk) still has Esc.
     xkb = xkb_context_new(static_cast<xkb_context_flags>(XKB_CONTEXT_NO_DEFAULT_INCLUDES |
                                                          XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
+    // A toolkit's plugin (GTK's, which libdecor prefers where it is installed) ends the process
+    // where there is no layout data: then libdecor is to see a folder of its cairo plugin alone,
+    // which needs none (with no plugin it draws no title bar at all). The folder is made when the
+    // box is, in the user's private runtime folder; the environment is set here, while the
+    // program has one thread, as it is not to be changed beside a thread that may read it.
+    if (!MachineHasLayoutData()) {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        if (runtime != nullptr && runtime[0] == '/') {
+            decorationsFolder = std::string(runtime) + "/qavel-decor-" +
+                                std::to_string(static_cast<long>(getpid()));
+        }
+        setenv("LIBDECOR_PLUGIN_DIR",
+               decorationsFolder.empty() ? "/dev/null" : decorationsFolder.c_str(), 1);
+    }
     connected = true;
     return &kWaylandDisplay;
 }

@@ -7,6 +7,7 @@
 
 #include "app/session_driver.h"
 #include "platform/linux/outside_end.h"
+#include "platform/paint/dialog_text.h"
 #include "platform/paint/message_box_face.h"
 #include "platform/wayland/connection.h"
 #include "platform/wayland/shm_buffer.h"
@@ -105,6 +106,14 @@ void Destroy(WlMessageBox* box)
 }
 
 }  // namespace
+
+void PrepareMessageBox()
+{
+    PrepareDialogText();
+    if (!DisplayLost()) {
+        Decorations();
+    }
+}
 
 bool ShowMessageBox(const std::string& text, const char* caption, MessageIcon icon)
 {

@@ -9,14 +9,20 @@
 #include <errno.h>
 #include <poll.h>
 
+#include <utility>
+
 #include "app/session_driver.h"
 #include "platform/linux/display_backend.h"
 #include "platform/linux/outside_end.h"
+#include "platform/paint/dialog_text.h"
 #include "platform/paint/message_box_face.h"
 #include "platform/x11/x_errors.h"
 #include "platform/x11/x_util.h"
 
 namespace {
+
+// Opened ahead by PrepareMessageBox, on the main thread as the box.
+Display* preparedConnection = nullptr;
 
 void Draw(Display* display, Window window, const MessageBoxView& view)
 {
@@ -65,13 +71,29 @@ void MarkAsDialog(Display* display, Window window)
 
 namespace x11 {
 
+void PrepareMessageBox()
+{
+    PrepareDialogText();
+    // One attempt: a server that does not answer now is given its retries when the box is due.
+    if (preparedConnection == nullptr) {
+        preparedConnection = XOpenDisplay(nullptr);
+        if (preparedConnection != nullptr) {
+            KeepRunningWhenBroken(preparedConnection);
+            KeepBreakLocal(preparedConnection);
+        }
+    }
+}
+
 bool ShowMessageBox(const std::string& text, const char* caption, MessageIcon icon)
 {
-    Display* display = OpenDisplayRetrying();
+    Display* display = std::exchange(preparedConnection, nullptr);
     if (display == nullptr) {
-        return false;
+        display = OpenDisplayRetrying();
+        if (display == nullptr) {
+            return false;
+        }
+        KeepBreakLocal(display);
     }
-    KeepBreakLocal(display);
     const std::string title = caption != nullptr ? caption : "Error";
     MessageBoxView view{LayOutMessageBox(text, icon), 0, 0, false};
     view.width = view.face.width;

@@ -17,6 +17,7 @@ void PaintWindow(float targetX, float targetY);
 void Beep();
 void Sleep(pollfd* fds, int count);
 bool ShowMessageBox(const std::string& text, const char* caption, MessageIcon icon);
+void PrepareMessageBox();
 void ShowNotice(const char* caption, const char* text);
 void CloseNotice();
 
