@@ -119,6 +119,7 @@ QAVEL_WAYLAND_BUS=
 QAVEL_WAYLAND_BUS_PID=
 QAVEL_WAYLAND_LOG=
 QAVEL_KWIN_IN=
+QAVEL_KWIN_NESTED=
 QAVEL_KWIN_OUT=
 
 # A session bus of the compositor's own, in QAVEL_WAYLAND_DIR: sets QAVEL_WAYLAND_BUS.
@@ -204,10 +205,24 @@ qavel_start_wayland() {  # KIND [LOG]
         kwin=$(qavel_kwin_binary) || return 1
         # --width and --height are the output's size in logical pixels.
         [ "$kind" = kwin-scale2 ] && scale=(--scale 2)
+        # KWin 6 composites without OpenGL where there is no render node (as here), and then
+        # offers no screenshots: it runs on its X11 backend in a private Xvfb, photographed there.
+        local backend=(--virtual)
+        QAVEL_KWIN_NESTED=
+        case $("$kwin" --version 2>/dev/null) in
+        "kwin 5."*) ;;
+        *)
+            local factor=1
+            [ "$kind" = kwin-scale2 ] && factor=2
+            QAVEL_SCREEN=$((width * factor))x$((height * factor)) qavel_start_xvfb "$log.xvfb" || return 1
+            backend=(--x11-display "$DISPLAY")
+            QAVEL_KWIN_NESTED=1
+            ;;
+        esac
         qavel_start_wayland_bus "$log.bus" || return 1
         env -u DISPLAY DBUS_SESSION_BUS_ADDRESS="$QAVEL_WAYLAND_BUS" XDG_RUNTIME_DIR="$QAVEL_WAYLAND_DIR" \
             KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1 KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 \
-            "$kwin" --virtual --width "$width" --height "$height" "${scale[@]}" --socket qavel \
+            "$kwin" "${backend[@]}" --width "$width" --height "$height" "${scale[@]}" --socket qavel \
             --no-lockscreen --no-global-shortcuts --no-kactivities >"$log" 2>&1 &
         QAVEL_WAYLAND_PID=$!
         socket=qavel
@@ -244,8 +259,13 @@ qavel_start_wayland() {  # KIND [LOG]
         qavel_end_with_us "$QAVEL_WAYLAND_KEYBOARD_PID"
     fi
     case $kind in kwin*)
-        # Its socket comes before its D-Bus API: wait until it gives a screenshot.
-        until DBUS_SESSION_BUS_ADDRESS=$QAVEL_WAYLAND_BUS "$QAVEL_KWINPROBE" shot "$QAVEL_WAYLAND_DIR/ready.png" 2>/dev/null; do
+        # Its socket comes before its D-Bus API: wait until it gives a screenshot (nested: until
+        # its scripting answers).
+        until if [ -n "$QAVEL_KWIN_NESTED" ]; then
+            gdbus introspect --address "$QAVEL_WAYLAND_BUS" --dest org.kde.KWin --object-path /Scripting >/dev/null 2>&1
+        else
+            DBUS_SESSION_BUS_ADDRESS=$QAVEL_WAYLAND_BUS "$QAVEL_KWINPROBE" shot "$QAVEL_WAYLAND_DIR/ready.png" 2>/dev/null
+        fi; do
             [ $SECONDS -lt $deadline ] && kill -0 "$QAVEL_WAYLAND_PID" 2>/dev/null ||
                 { echo "KWin gives no screenshot (log: $log)" >&2; return 1; }
             sleep 0.1

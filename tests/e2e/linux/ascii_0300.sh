@@ -8,7 +8,9 @@ set -euo pipefail
 # window (the program's protocol log: its popup's configure); nothing unless the popup is a
 # child of the calibration window, has had something to show, and is still there.
 notice_popup_from_log() {
-    awk '/-> xdg_wm_base@[0-9]+\.get_xdg_surface\(new id xdg_surface@/ {
+    # Objects are named name@id (libwayland before 1.23) or name#id, and a line may name its queue.
+    awk '{ gsub(/#/, "@") }
+        /-> xdg_wm_base@[0-9]+\.get_xdg_surface\(new id xdg_surface@/ {
             match($0, /xdg_surface@[0-9]+/); xs = substr($0, RSTART, RLENGTH)
             match($0, /wl_surface@[0-9]+/); surface_of[xs] = substr($0, RSTART, RLENGTH) }
         /-> xdg_surface@[0-9]+\.get_toplevel\(/ { match($0, /xdg_surface@[0-9]+/); toplevel = substr($0, RSTART, RLENGTH) }
@@ -18,7 +20,7 @@ notice_popup_from_log() {
             rest = substr(rest, RSTART + RLENGTH); match(rest, /xdg_surface@[0-9]+/)
             parent_ok = substr(rest, RSTART, RLENGTH) == toplevel
             popup_surface = surface_of[xs]; placed = ""; shown = 0; next }
-        popup != "" && index($0, "] " popup ".configure(") {
+        popup != "" && index($0, " " popup ".configure(") {
             placed = $0; sub(/.*configure\(/, "", placed); sub(/\).*/, "", placed); gsub(/,/, "", placed); next }
         popup != "" && placed != "" && index($0, "-> " popup_surface ".attach(wl_buffer@") { shown = 1; next }
         popup != "" && index($0, "-> " popup ".destroy(") { popup = "" }

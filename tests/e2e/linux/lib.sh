@@ -187,6 +187,10 @@ screenshot() {  # NAME -> path of the PNG
     local file=$WORK/$1.png
     if [ "$SCREEN_KIND" = sway ]; then
         grim "$file" || fail "screenshot $1"
+    elif on_kwin && [ -n "$QAVEL_KWIN_NESTED" ]; then
+        # In logical pixels, as the checks place things: every other pixel at scale 2.
+        import -window root "$file" || fail "screenshot $1"
+        [ "$SCREEN_KIND" != kwin-scale2 ] || mogrify -sample 50% "$file" || fail "screenshot $1"
     elif on_kwin; then
         # In logical pixels, as the checks place things.
         DBUS_SESSION_BUS_ADDRESS=$QAVEL_WAYLAND_BUS "$QAVEL_KWINPROBE" shot "$file" || fail "screenshot $1"
@@ -200,7 +204,11 @@ screenshot() {  # NAME -> path of the PNG
 # kwin-scale2).
 screenshot_native() {  # NAME -> path of the PNG
     local file=$WORK/$1.png
-    DBUS_SESSION_BUS_ADDRESS=$QAVEL_WAYLAND_BUS "$QAVEL_KWINPROBE" shot "$file" native || fail "screenshot $1"
+    if [ -n "$QAVEL_KWIN_NESTED" ]; then
+        import -window root "$file" || fail "screenshot $1"
+    else
+        DBUS_SESSION_BUS_ADDRESS=$QAVEL_WAYLAND_BUS "$QAVEL_KWINPROBE" shot "$file" native || fail "screenshot $1"
+    fi
     echo "$file"
 }
 
@@ -296,7 +304,7 @@ kwin_windows() {  # PID
     local token=$RANDOM$RANDOM script id deadline=$((SECONDS + 30))
     script=$WORK/windows-$token.js
     cat >"$script" <<EOF
-var list = workspace.clientList();
+var list = workspace.windowList ? workspace.windowList() : workspace.clientList();
 for (var i = 0; i < list.length; ++i) {
     var w = list[i], g = w.bufferGeometry;
     if (w.popupWindow) continue;
@@ -307,7 +315,9 @@ EOF
     id=$(kwin_call /Scripting org.kde.kwin.Scripting.loadScript "$script" "qavel-$token") ||
         fail "KWin did not load the script that lists its windows"
     id=$(tr -cd '0-9' <<<"$id")
-    kwin_call "/$id" org.kde.kwin.Script.run >/dev/null || fail "KWin did not run the script that lists its windows"
+    # KWin 6 names a script's object /Scripting/ScriptN, KWin 5 /N.
+    kwin_call "/Scripting/Script$id" org.kde.kwin.Script.run >/dev/null 2>&1 ||
+        kwin_call "/$id" org.kde.kwin.Script.run >/dev/null || fail "KWin did not run the script that lists its windows"
     until grep -q "qavel-windows-end $token" "$QAVEL_WAYLAND_LOG"; do
         [ $SECONDS -lt $deadline ] || fail "KWin's script listed no windows (log: $QAVEL_WAYLAND_LOG)"
         sleep 0.05
