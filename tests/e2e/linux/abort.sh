@@ -105,7 +105,7 @@ touch 1536 1536"
         fail "the compositor's end went unnoticed"
     # Only the calibration window, and no box after it, ever asked for on the way to the end.
     local toplevels
-    toplevels=$(grep -c -- '-> xdg_surface@[0-9]*\.get_toplevel(' "$WORK/program.log" || true)
+    toplevels=$(grep -c -- '-> xdg_surface[@#][0-9]*\.get_toplevel(' "$WORK/program.log" || true)
     if [ "$1" = notice-killed ]; then
         [ "$toplevels" = 1 ] || fail "$toplevels toplevel windows asked for, expected the calibration window alone"
         # The save under way ends, then the cleanup modes. Its R went before the compositor did;
