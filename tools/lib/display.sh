@@ -99,6 +99,10 @@ qavel_stop_xvfb() {
 # - sway: sway on its headless backend; as root it runs as nobody (wlroots refuses root). Read it
 #   with grim, type into it with wtype. It has no input device of its own: a wtype that waits for
 #   a day keeps a keyboard on its seat, so that clients have theirs before any key comes.
+# - labwc: like sway, as root too, its output sized by wlr-randr; wlrctl moves and clicks its
+#   pointer and finds its windows by title (no places);
+# - gnome-kiosk: like mutter, but it serves no client without a system bus: its session bus
+#   stands in (not yet among the e2e displays);
 # - mutter: GNOME's compositor nested (--nested) in a private Xvfb, like weston-kiosk: read it and
 #   type into it there. It draws no title bars (libdecor's plugin in the client does) and has no
 #   API that lists windows without gnome-shell;

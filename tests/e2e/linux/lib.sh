@@ -3,11 +3,13 @@
 # preloaded, and reading back what is on screen. Sourced by scripts running under
 # set -euo pipefail; the script passes its three arguments.
 # The display is QAVEL_E2E_DISPLAY: xvfb (the default: the X11 program on a private Xvfb), or a
-# Wayland compositor without XWayland: weston-kiosk, sway, mutter (GNOME's), kwin (KDE's) or
-# kwin-scale2 (KDE's at an output scale of 2) (tools/lib/display.sh). On Wayland the program
+# Wayland compositor without XWayland: weston-kiosk, sway, mutter (GNOME's), kwin (KDE's),
+# kwin-scale2 (KDE's at an output scale of 2) or labwc (Debian 13 on; skipped with apt's answer
+# where the release has none) (tools/lib/display.sh). On Wayland the program
 # names no windows of its own: what is shown is read from screenshots, the message's text with
 # tesseract, and the windows as the compositor has them from its own list where it has one
-# (weston's scene graph, sway's tree, a KWin script), from the title bar libdecor draws on mutter.
+# (weston's scene graph, sway's tree, a KWin script), from the title bar libdecor draws on mutter
+# and the one labwc draws (whose windows wlrctl finds by title).
 # Nothing here depends on how fast the machine is: every wait polls up to a generous limit, and
 # the program is stopped (SIGSTOP) while a screenshot is taken, so that nothing moves meanwhile.
 
