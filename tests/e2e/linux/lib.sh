@@ -59,7 +59,7 @@ on_wlroots() {
 }
 
 # Whether the compositor lists the program's windows with their places (wayland_windows):
-# mutter and gnome-kiosk have no such list without gnome-shell, labwc's names windows only.
+# mutter and gnome-kiosk have none without gnome-shell, labwc's (through wlrctl) has no places.
 lists_windows() {
     case $SCREEN_KIND in mutter | gnome-kiosk | labwc) return 1 ;; esac
 }
