@@ -99,6 +99,10 @@ qavel_stop_xvfb() {
 # - sway: sway on its headless backend; as root it runs as nobody (wlroots refuses root). Read it
 #   with grim, type into it with wtype. It has no input device of its own: a wtype that waits for
 #   a day keeps a keyboard on its seat, so that clients have theirs before any key comes.
+# - labwc: like sway, as root too, its output sized by wlr-randr; wlrctl moves and clicks its
+#   pointer and finds its windows by title (no places);
+# - gnome-kiosk: like mutter, but it serves no client without a system bus: its session bus
+#   stands in (not yet among the e2e displays);
 # - mutter: GNOME's compositor nested (--nested) in a private Xvfb, like weston-kiosk: read it and
 #   type into it there. It draws no title bars (libdecor's plugin in the client does) and has no
 #   API that lists windows without gnome-shell;
@@ -185,13 +189,22 @@ qavel_start_wayland() {  # KIND [LOG]
             "${run_as[@]}" sway -c "$QAVEL_WAYLAND_DIR/config" >"$log" 2>&1 &
         QAVEL_WAYLAND_PID=$!
         ;;
-    mutter)
-        qavel_require mutter mutter || return 1
+    labwc)
+        qavel_require labwc labwc grim grim wtype wtype wlr-randr wlr-randr wlrctl wlrctl || return 1
+        env -i PATH="$PATH" HOME="$QAVEL_WAYLAND_DIR" XDG_RUNTIME_DIR="$QAVEL_WAYLAND_DIR" \
+            WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+            labwc >"$log" 2>&1 &
+        QAVEL_WAYLAND_PID=$!
+        ;;
+    mutter | gnome-kiosk)
+        qavel_require "$kind" "$kind" || return 1
         qavel_start_xvfb "$log.xvfb" || return 1
         qavel_start_wayland_bus "$log.bus" || return 1
-        DBUS_SESSION_BUS_ADDRESS=$QAVEL_WAYLAND_BUS XDG_RUNTIME_DIR=$QAVEL_WAYLAND_DIR \
-            MUTTER_DEBUG_DUMMY_MODE_SPECS=$QAVEL_SCREEN \
-            mutter --nested --wayland --no-x11 --wayland-display qavel >"$log" 2>&1 &
+        # gnome-kiosk serves no client until it has a system bus: it gets its session bus as that.
+        local system=()
+        [ "$kind" = mutter ] || system=(DBUS_SYSTEM_BUS_ADDRESS="$QAVEL_WAYLAND_BUS")
+        env DBUS_SESSION_BUS_ADDRESS="$QAVEL_WAYLAND_BUS" "${system[@]}" XDG_RUNTIME_DIR="$QAVEL_WAYLAND_DIR" \
+            MUTTER_DEBUG_DUMMY_MODE_SPECS="$QAVEL_SCREEN" "$kind" --nested --wayland --no-x11 --wayland-display qavel >"$log" 2>&1 &
         QAVEL_WAYLAND_PID=$!
         socket=qavel
         ;;
@@ -241,11 +254,12 @@ qavel_start_wayland() {  # KIND [LOG]
         fi
         sleep 0.05
     done
-    if [ "$kind" = weston-kiosk ] || [ "$kind" = mutter ]; then
+    if [ "$kind" = weston-kiosk ] || [ "$kind" = mutter ] || [ "$kind" = gnome-kiosk ]; then
         # Their X11 windows take keys once the pointer has entered them; mutter also draws its
         # pointer there, which is then out of the way in the corner.
         local window='"Weston Compositor'
         [ "$kind" = mutter ] && window='"mutter"'
+        [ "$kind" = gnome-kiosk ] && window='"gnome-kiosk"'
         until xwininfo -root -children 2>/dev/null | grep -q "$window"; do
             [ $SECONDS -lt $deadline ] || { echo "$kind shows no window (log: $log)" >&2; return 1; }
             sleep 0.05
@@ -253,7 +267,14 @@ qavel_start_wayland() {  # KIND [LOG]
         xdotool mousemove "$((width - 1))" "$((height - 1))"
     fi
     export XDG_RUNTIME_DIR=$QAVEL_WAYLAND_DIR WAYLAND_DISPLAY=$socket
-    if [ "$kind" = sway ]; then
+    if [ "$kind" = labwc ]; then
+        # Its headless output comes at a size of its own.
+        wlr-randr --output HEADLESS-1 --custom-mode "$QAVEL_SCREEN" >>"$log" 2>&1 ||
+            { echo "wlr-randr could not size labwc's output (log: $log)" >&2; return 1; }
+        # Its pointer, which it draws, out of the way in the corner.
+        wlrctl pointer move 99999 99999 || { echo "labwc took no pointer from wlrctl" >&2; return 1; }
+    fi
+    if [ "$kind" = sway ] || [ "$kind" = labwc ]; then
         wtype -s 86400000 &
         QAVEL_WAYLAND_KEYBOARD_PID=$!
         qavel_end_with_us "$QAVEL_WAYLAND_KEYBOARD_PID"

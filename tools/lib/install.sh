@@ -8,14 +8,15 @@
 
 # The groups, each installed on its own, so that one that cannot be installed does not take the
 # others with it: the compilers and libraries for this machine first, then each cross compiler on
-# its own. wine64 is named: Debian's wine depends on "wine64 | wine32", which apt may satisfy with
+# its own; labwc and gnome-kiosk too, as Debian 12 has neither. wine64 is named: Debian's wine depends on "wine64 | wine32", which apt may satisfy with
 # wine32 alone.
-QAVEL_GROUPS=(build mingw-x64 mingw-x86 cross-arm64 cross-armhf x-desktop wayland wine64 wine32 qemu
-              packaging)
+QAVEL_GROUPS=(build mingw-x64 mingw-x86 cross-arm64 cross-armhf x-desktop wayland labwc gnome-kiosk
+              wine64 wine32 qemu packaging)
 declare -A QAVEL_GROUP_TITLE=(
     [build]="build tools" [mingw-x64]="mingw-w64 for x64" [mingw-x86]="mingw-w64 for x86"
     [cross-arm64]="arm64 cross compiler" [cross-armhf]="armhf cross compiler"
     [x-desktop]="X and desktop tools" [wayland]="Wayland compositors"
+    [labwc]="labwc (Debian 13 on)" [gnome-kiosk]="gnome-kiosk (Debian 13 on)"
     [wine64]="Wine 64-bit" [wine32]="Wine 32-bit" [qemu]="qemu" [packaging]="packaging tools")
 # The build group also has what kwinprobe (tests/e2e/linux), a tool of the native build's KWin
 # cases, is built from: GIO and the fake-input protocol's XML.
@@ -34,6 +35,7 @@ declare -A QAVEL_GROUP_PACKAGES=(
                  fonts-dejavu-core"
     [wayland]="weston sway grim wtype tesseract-ocr libdecor-0-plugin-1-cairo mutter kwin-wayland
                dbus-daemon libglib2.0-bin"
+    [labwc]="labwc wlr-randr wlrctl" [gnome-kiosk]="gnome-kiosk"
     [wine64]="wine wine64"
     [wine32]="wine32:i386"
     [qemu]="qemu-system-x86 qemu-system-arm busybox-static xz-utils zstd"

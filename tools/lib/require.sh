@@ -22,6 +22,19 @@ qavel_require() {  # PACKAGE COMMAND [PACKAGE COMMAND]...
     return $status
 }
 
+# apt's answer when it has no PACKAGE to install on this machine (no such package, or none with
+# a candidate): the test command's, from its report, else apt's own when asked to simulate the
+# install now. Returns 1, printing nothing, when apt could install it or failed for another reason.
+qavel_not_packaged() {  # PACKAGE
+    local reason
+    reason=$(awk -F'\t' -v p="$1" '$1 == p { print $2; exit }' "$QAVEL_INSTALL_REPORT" 2>/dev/null || true)
+    [ -n "$reason" ] || reason=$(apt-get install -s -q "$1" 2>&1 | grep -m1 '^E: ' || true)
+    case $reason in
+    "E: Unable to locate package $1"* | "E: Package '$1' has no installation candidate"*) echo "$reason" ;;
+    *) return 1 ;;
+    esac
+}
+
 # Ends the calling test as skipped, for REASON (one of the reasons the README lists), in the one
 # line CTest looks for (SKIP_REGULAR_EXPRESSION "QAVEL SKIP: "; the test command prints it in its
 # summary). No exit status means "skipped", so a script that stops early by accident fails.

@@ -5,24 +5,23 @@ set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
 # The notice as the compositor told the program it placed it: "X Y WIDTH HEIGHT" on its parent
-# window (the program's protocol log: its popup's configure); nothing unless the popup is a
-# child of the calibration window, has had something to show, and is still there.
+# window (the program's protocol log, whose objects read interface@id, or interface#id with
+# Debian 13's libwayland: its popup's configure); nothing unless the popup is a child of the
+# calibration window, has had something to show, and is still there.
 notice_popup_from_log() {
-    # Objects are named name@id (libwayland before 1.23) or name#id, and a line may name its queue.
-    awk '{ gsub(/#/, "@") }
-        /-> xdg_wm_base@[0-9]+\.get_xdg_surface\(new id xdg_surface@/ {
-            match($0, /xdg_surface@[0-9]+/); xs = substr($0, RSTART, RLENGTH)
-            match($0, /wl_surface@[0-9]+/); surface_of[xs] = substr($0, RSTART, RLENGTH) }
-        /-> xdg_surface@[0-9]+\.get_toplevel\(/ { match($0, /xdg_surface@[0-9]+/); toplevel = substr($0, RSTART, RLENGTH) }
-        /-> xdg_surface@[0-9]+\.get_popup\(new id xdg_popup@[0-9]+, xdg_surface@/ {
-            match($0, /xdg_surface@[0-9]+/); xs = substr($0, RSTART, RLENGTH)
-            rest = substr($0, RSTART + RLENGTH); match(rest, /xdg_popup@[0-9]+/); popup = substr(rest, RSTART, RLENGTH)
-            rest = substr(rest, RSTART + RLENGTH); match(rest, /xdg_surface@[0-9]+/)
+    awk '/-> xdg_wm_base[@#][0-9]+\.get_xdg_surface\(new id xdg_surface[@#]/ {
+            match($0, /xdg_surface[@#][0-9]+/); xs = substr($0, RSTART, RLENGTH)
+            match($0, /wl_surface[@#][0-9]+/); surface_of[xs] = substr($0, RSTART, RLENGTH) }
+        /-> xdg_surface[@#][0-9]+\.get_toplevel\(/ { match($0, /xdg_surface[@#][0-9]+/); toplevel = substr($0, RSTART, RLENGTH) }
+        /-> xdg_surface[@#][0-9]+\.get_popup\(new id xdg_popup[@#][0-9]+, xdg_surface[@#]/ {
+            match($0, /xdg_surface[@#][0-9]+/); xs = substr($0, RSTART, RLENGTH)
+            rest = substr($0, RSTART + RLENGTH); match(rest, /xdg_popup[@#][0-9]+/); popup = substr(rest, RSTART, RLENGTH)
+            rest = substr(rest, RSTART + RLENGTH); match(rest, /xdg_surface[@#][0-9]+/)
             parent_ok = substr(rest, RSTART, RLENGTH) == toplevel
             popup_surface = surface_of[xs]; placed = ""; shown = 0; next }
         popup != "" && index($0, " " popup ".configure(") {
             placed = $0; sub(/.*configure\(/, "", placed); sub(/\).*/, "", placed); gsub(/,/, "", placed); next }
-        popup != "" && placed != "" && index($0, "-> " popup_surface ".attach(wl_buffer@") { shown = 1; next }
+        popup != "" && placed != "" && index($0, "-> " popup_surface ".attach(wl_buffer") { shown = 1; next }
         popup != "" && index($0, "-> " popup ".destroy(") { popup = "" }
         END { if (popup != "" && parent_ok && placed != "" && shown) print placed }' "$WORK/program.log"
 }
@@ -38,7 +37,7 @@ wayland_top_at() {  # X Y REPORT
         local popup x y w h title cx cy cw ch windows
         popup=$(notice_popup_from_log)
         windows=$(wayland_windows "$3")
-        [ "$SCREEN_KIND" != mutter ] || windows="0 0 ${QAVEL_SCREEN%x*} ${QAVEL_SCREEN#*x} Calibration"
+        lists_windows || windows="0 0 ${QAVEL_SCREEN%x*} ${QAVEL_SCREEN#*x} Calibration"
         while read -r cx cy cw ch title; do
             if [ "$title" = Calibration ] && [ -n "$popup" ]; then
                 read -r x y w h <<<"$popup"

@@ -3,11 +3,13 @@
 # preloaded, and reading back what is on screen. Sourced by scripts running under
 # set -euo pipefail; the script passes its three arguments.
 # The display is QAVEL_E2E_DISPLAY: xvfb (the default: the X11 program on a private Xvfb), or a
-# Wayland compositor without XWayland: weston-kiosk, sway, mutter (GNOME's), kwin (KDE's) or
-# kwin-scale2 (KDE's at an output scale of 2) (tools/lib/display.sh). On Wayland the program
+# Wayland compositor without XWayland: weston-kiosk, sway, mutter (GNOME's), kwin (KDE's),
+# kwin-scale2 (KDE's at an output scale of 2) or labwc (Debian 13 on; skipped with apt's answer
+# where the release has none) (tools/lib/display.sh). On Wayland the program
 # names no windows of its own: what is shown is read from screenshots, the message's text with
 # tesseract, and the windows as the compositor has them from its own list where it has one
-# (weston's scene graph, sway's tree, a KWin script), from the title bar libdecor draws on mutter.
+# (weston's scene graph, sway's tree, a KWin script), from the title bar libdecor draws on mutter
+# and the one labwc draws (whose windows wlrctl finds by title).
 # Nothing here depends on how fast the machine is: every wait polls up to a generous limit, and
 # the program is stopped (SIGSTOP) while a screenshot is taken, so that nothing moves meanwhile.
 
@@ -51,6 +53,17 @@ on_wayland() {
     [ "$SCREEN_KIND" != xvfb ]
 }
 
+# sway and labwc: wlroots' screenshots (grim) and virtual keyboard (wtype).
+on_wlroots() {
+    [ "$SCREEN_KIND" = sway ] || [ "$SCREEN_KIND" = labwc ]
+}
+
+# Whether the compositor lists the program's windows with their places (wayland_windows):
+# mutter and gnome-kiosk have none without gnome-shell, labwc's (through wlrctl) has no places.
+lists_windows() {
+    case $SCREEN_KIND in mutter | gnome-kiosk | labwc) return 1 ;; esac
+}
+
 on_kwin() {
     [ "$SCREEN_KIND" = kwin ] || [ "$SCREEN_KIND" = kwin-scale2 ]
 }
@@ -90,7 +103,7 @@ ascii-touch"
 }
 
 press_keys() {  # KEY... (X keysym names)
-    if [ "$SCREEN_KIND" = sway ]; then
+    if on_wlroots; then
         wtype $(printf -- '-k %s ' "$@")
     elif on_kwin; then
         qavel_kwin_input key "$@" || fail "keys $* on KWin"
@@ -185,7 +198,7 @@ thaw() { kill -CONT "$PROGRAM_PID"; }
 
 screenshot() {  # NAME -> path of the PNG
     local file=$WORK/$1.png
-    if [ "$SCREEN_KIND" = sway ]; then
+    if on_wlroots; then
         grim "$file" || fail "screenshot $1"
     elif on_kwin && [ -n "$QAVEL_KWIN_NESTED" ]; then
         # In logical pixels, as the checks place things: every other pixel at scale 2.
@@ -338,7 +351,7 @@ EOF
 wayland_report() {  # FILE
     if on_kwin; then
         kwin_windows "$PROGRAM_PID" >"$1"
-    elif [ "$SCREEN_KIND" = mutter ]; then
+    elif ! lists_windows; then
         : >"$1"
     elif [ "$SCREEN_KIND" = sway ]; then
         local socket
@@ -371,7 +384,7 @@ wayland_windows() {  # [REPORT]
         report=$WORK/windows-now.txt
         wayland_report "$report"
     fi
-    if on_kwin || [ "$SCREEN_KIND" = mutter ]; then
+    if on_kwin || ! lists_windows; then
         cat "$report"
     elif [ "$SCREEN_KIND" = sway ]; then
         awk -v pid="$PROGRAM_PID" '
@@ -442,22 +455,25 @@ expect_icon_beside_text() {  # FILE COLOUR
         fail "the icon (centre $cx,$cy) is not beside the text (from $text_x,$text_y)"
 }
 
-# The message box on mutter, which lists no windows (without gnome-shell): its face is the one
-# rectangle of the box's grey on screen, and libdecor's cairo plugin draws its title bar (24
-# pixels, white on black) right above it, the buttons in its last 96 pixels. The plugin fades the
-# title's end (grey) where it comes near them: a level brings that back to white for tesseract.
-# Sets x y w h (the face) and title (as tesseract reads it) of the caller.
-mutter_message_window() {  # FILE
-    local corner
+# The message box where the compositor lists no windows with their places: its face is the one
+# rectangle of the box's grey on screen, with a title bar right above it. On mutter libdecor's
+# cairo plugin draws that bar (24 pixels, white on black, the buttons in its last 96 pixels; the
+# plugin fades the title's end to grey near them, which a level brings back to white for
+# tesseract); on labwc the compositor does (26 pixels of its theme's e1dedb, dark text between
+# its icon and its three buttons). Sets x y w h (the face) and title (as tesseract reads it) of
+# the caller.
+titled_message_window() {  # FILE
+    local corner bar=080706 high=24 left=0 right=96 look=(-level 0,50% -negate)
+    [ "$SCREEN_KIND" != labwc ] || { bar=e1dedb; high=26; left=28; right=80; look=(); }
     read -r w h x y <<<"$(convert "$1" -fill black +opaque "#f0f0f0" -fill white -opaque "#f0f0f0" -trim \
         -format '%w %h %X %Y' info: | tr -d +)"
     for corner in "$x $y" "$((x + w - 1)) $y" "$x $((y + h - 1))" "$((x + w - 1)) $((y + h - 1))"; do
         [ "$(shot_pixel "$1" $corner)" = f0f0f0 ] || fail "the message box's grey is not one rectangle (${w}x$h at $x,$y)"
     done
-    [ "$y" -ge 24 ] && [ "$(shot_pixel "$1" "$x" $((y - 1)))" = 080706 ] ||
-        fail "the message box at $x,$y has no title bar of libdecor's cairo plugin above it"
-    convert "$1" -crop "$((w - 96))x24+$x+$((y - 24))" +repage -colorspace Gray -level 0,50% -negate \
-        -resize 300% "$WORK/title.png"
+    [ "$y" -ge "$high" ] && [ "$(shot_pixel "$1" "$x" $((y - 1)))" = "$bar" ] ||
+        fail "the message box at $x,$y has no title bar of $SCREEN_KIND's kind above it"
+    convert "$1" -crop "$((w - left - right))x$high+$((x + left))+$((y - high))" +repage -colorspace Gray \
+        "${look[@]}" -resize 300% "$WORK/title.png"
     title=$(tesseract "$WORK/title.png" - 2>/dev/null | one_line)
 }
 
@@ -473,7 +489,7 @@ expect_wayland_message() {  # CAPTION TEXT COLOUR DISMISS
     local shot=$MESSAGE_SHOT text windows x y w h title
     windows=$(wayland_windows "$WORK/message-windows.txt")
     case $(grep -c . <<<"$windows"):$SCREEN_KIND in
-    1:* | 0:mutter) ;;
+    1:* | 0:mutter | 0:labwc | 0:gnome-kiosk) ;;
     0:*) fail "$SCREEN_KIND shows no window of the program, though the message box's colour is on screen" ;;
     *:*) fail "the calibration window is still up behind the message: $SCREEN_KIND shows the program's windows \"$(tr '\n' ';' <<<"$windows")\", expected the message box alone" ;;
     esac
@@ -482,11 +498,14 @@ expect_wayland_message() {  # CAPTION TEXT COLOUR DISMISS
         fail "the calibration window is still up behind the message (white beside the box)"
     text=$(screen_text "$shot")
     ocr_holds "$text" "$2" || fail "the screen reads \"$text\", not \"$(one_line <<<"$2")\""
-    if [ "$SCREEN_KIND" = mutter ]; then
+    if [ "$SCREEN_KIND" = mutter ] || [ "$SCREEN_KIND" = labwc ]; then
         # What libdecor draws is the client's own, but it is the title the program gave its box.
-        mutter_message_window "$shot"
+        titled_message_window "$shot"
         [ "$(ocr_key <<<"$title")" = "$(ocr_key <<<"$1")" ] ||
             fail "the message box's title bar reads \"$title\", expected \"$1\""
+        # labwc names its windows: the box is one of the program's, under its caption.
+        [ "$SCREEN_KIND" != labwc ] || wlrctl toplevel find app_id:qavel-calib "title:$1" ||
+            fail "labwc has no window of the program titled \"$1\""
     else
         read -r x y w h title <<<"$windows"
         [ "$title" = "$1" ] || fail "the message box's caption is \"$title\", expected \"$1\""
@@ -503,6 +522,8 @@ expect_wayland_message() {  # CAPTION TEXT COLOUR DISMISS
     case $dismiss:$SCREEN_KIND in
     click:weston-kiosk) xdotool mousemove $((${QAVEL_SCREEN%x*} / 2)) $((top + 61)) click 1 ;;
     click:mutter) xdotool mousemove $((x + w / 2)) $((top + 61)) click 1 ;;
+    click:labwc) wlrctl pointer move -99999 -99999 && wlrctl pointer move $((x + w / 2)) $((top + 61)) &&
+        wlrctl pointer click || fail "a click on OK" ;;
     click:kwin*) qavel_kwin_input click $((x + w / 2)) $((top + 61)) || fail "a click on OK" ;;
     touch:kwin*) qavel_kwin_input touch $((x + w / 2)) $((top + 61)) || fail "a touch on OK" ;;
     touch:*) fail "no touch screen on $SCREEN_KIND" ;;
@@ -582,6 +603,13 @@ last_write() {  # ID LENGTH
 }
 
 if on_wayland; then
+    # Debian 12 has neither of these.
+    case $SCREEN_KIND in labwc | gnome-kiosk)
+        if ! command -v "$SCREEN_KIND" >/dev/null && reason=$(qavel_not_packaged "$SCREEN_KIND"); then
+            qavel_skip "$SCREEN_KIND is not packaged for this release: $reason"
+        fi
+        ;;
+    esac
     qavel_require tesseract-ocr tesseract || fail "no tesseract"
     qavel_start_wayland "$SCREEN_KIND" "$WORK/compositor.log" || fail "no $SCREEN_KIND compositor"
 else
