@@ -32,7 +32,7 @@ else()
     # libcanberra, the C++ runtime). Recommended: the beep reaches the desktop's sound server
     # through libcanberra's plugin for it (without one the program is silent).
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcanberra-pulse")
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcanberra-pulse, libdecor-0-plugin-1-cairo")
     # The summary becomes the first line of the description.
     set(CPACK_PACKAGE_DESCRIPTION "Shows calibration targets full screen, takes a touch on each and
 stores the calibration in the controller (vendor 0596, products 0003, 0100,

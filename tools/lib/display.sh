@@ -222,16 +222,11 @@ qavel_start_wayland() {  # KIND [LOG]
         # offers no screenshots: it runs on its X11 backend in a private Xvfb, photographed there.
         local backend=(--virtual)
         QAVEL_KWIN_NESTED=
-        case $("$kwin" --version 2>/dev/null) in
-        "kwin 5."*) ;;
-        *)
-            local factor=1
-            [ "$kind" = kwin-scale2 ] && factor=2
-            QAVEL_SCREEN=$((width * factor))x$((height * factor)) qavel_start_xvfb "$log.xvfb" || return 1
+        if ! "$kwin" --version 2>/dev/null | grep -q '^kwin 5\.' && ! ls /dev/dri/renderD* >/dev/null 2>&1; then
+            qavel_start_xvfb "$log.xvfb" || return 1
             backend=(--x11-display "$DISPLAY")
             QAVEL_KWIN_NESTED=1
-            ;;
-        esac
+        fi
         qavel_start_wayland_bus "$log.bus" || return 1
         env -u DISPLAY DBUS_SESSION_BUS_ADDRESS="$QAVEL_WAYLAND_BUS" XDG_RUNTIME_DIR="$QAVEL_WAYLAND_DIR" \
             KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1 KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 \

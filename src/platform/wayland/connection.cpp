@@ -84,7 +84,7 @@ std::vector<ScaledSurface*> watchedSurfaces;
 xkb_context* xkb = nullptr;
 const SurfaceInput* routed = nullptr;
 libdecor* decorations = nullptr;
-std::string decorationsFolder;  // libdecor's plugins where the machine has no layout data
+std::string decorationsFolder;  // where libdecor finds its plugin
 bool decorationsTried = false;
 wl_cursor_theme* cursorTheme = nullptr;
 wl_surface* arrow = nullptr;
@@ -654,19 +654,6 @@ void RouteInput(const SurfaceInput* input)
     routed = input;
 }
 
-// Whether the machine has keyboard-layout data (xkb's include path), which a toolkit needs.
-bool MachineHasLayoutData()
-{
-    xkb_context* probe = xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES);
-    if (probe == nullptr) {
-        return false;
-    }
-    xkb_context_set_log_level(probe, XKB_LOG_LEVEL_CRITICAL);
-    const bool found = xkb_context_include_path_append_default(probe) != 0;
-    xkb_context_unref(probe);
-    return found;
-}
-
 // The folder libdecor takes its plugins from: beside the library, in libdecor/plugins-1.
 std::string PluginFolder()
 {
@@ -862,20 +849,19 @@ const DisplayBackend* ConnectWayland(std::string* failure)
     // without any (a container, a minimal kiosk) still has Esc.
     xkb = xkb_context_new(static_cast<xkb_context_flags>(XKB_CONTEXT_NO_DEFAULT_INCLUDES |
                                                          XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
-    // A toolkit's plugin (GTK's, which libdecor prefers where it is installed) ends the process
-    // where there is no layout data: then libdecor is to see a folder of its cairo plugin alone,
-    // which needs none (with no plugin it draws no title bar at all). The folder is made when the
-    // box is, in the user's private runtime folder; the environment is set here, while the
-    // program has one thread, as it is not to be changed beside a thread that may read it.
-    if (!MachineHasLayoutData()) {
-        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-        if (runtime != nullptr && runtime[0] == '/') {
-            decorationsFolder = std::string(runtime) + "/qavel-decor-" +
-                                std::to_string(static_cast<long>(getpid()));
-        }
-        setenv("LIBDECOR_PLUGIN_DIR",
-               decorationsFolder.empty() ? "/dev/null" : decorationsFolder.c_str(), 1);
+    // libdecor is shown a folder of its cairo plugin alone. A toolkit's plugin (GTK's, which it
+    // prefers where installed) ends the process with status 1 where the compositor goes away
+    // under the box, or where there is no layout data, and takes a toolkit's start-up time; the
+    // cairo plugin needs neither (with no plugin at all libdecor draws no title bar). The folder
+    // is made when the box is, in the user's private runtime folder; the environment is set
+    // here, while the program has one thread, as it is not to be changed beside another.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && runtime[0] == '/') {
+        decorationsFolder =
+            std::string(runtime) + "/qavel-decor-" + std::to_string(static_cast<long>(getpid()));
     }
+    setenv("LIBDECOR_PLUGIN_DIR",
+           decorationsFolder.empty() ? "/dev/null" : decorationsFolder.c_str(), 1);
     connected = true;
     return &kWaylandDisplay;
 }

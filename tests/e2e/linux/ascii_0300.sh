@@ -5,9 +5,10 @@ set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
 # The notice as the compositor told the program it placed it: "X Y WIDTH HEIGHT" on its parent
-# window (the program's protocol log, whose objects read interface@id, or interface#id with
-# Debian 13's libwayland: its popup's configure); nothing unless the popup is a child of the
-# calibration window, has had something to show, and is still there.
+# window (the program's protocol log as it stood when the notice was seen, whose objects read
+# interface@id, or interface#id with Debian 13's libwayland: its popup's configure); nothing
+# unless the popup is a child of the calibration window, has had something to show, and is
+# still there.
 notice_popup_from_log() {
     awk '/-> xdg_wm_base[@#][0-9]+\.get_xdg_surface\(new id xdg_surface[@#]/ {
             match($0, /xdg_surface[@#][0-9]+/); xs = substr($0, RSTART, RLENGTH)
@@ -23,7 +24,7 @@ notice_popup_from_log() {
             placed = $0; sub(/.*configure\(/, "", placed); sub(/\).*/, "", placed); gsub(/,/, "", placed); next }
         popup != "" && placed != "" && index($0, "-> " popup_surface ".attach(wl_buffer") { shown = 1; next }
         popup != "" && index($0, "-> " popup ".destroy(") { popup = "" }
-        END { if (popup != "" && parent_ok && placed != "" && shown) print placed }' "$WORK/program.log"
+        END { if (popup != "" && parent_ok && placed != "" && shown) print placed }' "$WORK/notice-program.log"
 }
 
 # The window on top at a point of the screen while the notice is up, as the compositor has it
@@ -70,6 +71,8 @@ if on_wayland; then
     shot=$WORK/notice.png
     cp "$WORK/live.png" "$shot"
     wayland_report "$WORK/notice-windows.txt"
+    # The protocol log as it stood then: the notice closes once the program goes on.
+    cp "$WORK/program.log" "$WORK/notice-program.log"
     thaw
     # Found by its colours: the caption bar's navy and the grey frame below it.
     box() { convert "$shot" -fill black +opaque "#$1" -fill white -opaque "#$1" -trim -format '%X %Y %w %h' info: | tr -d +; }
