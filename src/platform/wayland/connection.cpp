@@ -682,7 +682,9 @@ libdecor* Decorations()
         const std::string cairo = decorationsFolder + "/libdecor-cairo.so";
         if (ownFolder) {
             // Where the plugin is not installed, libdecor falls back on no title bar.
-            (void)symlink((PluginFolder() + "/libdecor-cairo.so").c_str(), cairo.c_str());
+            if (symlink((PluginFolder() + "/libdecor-cairo.so").c_str(), cairo.c_str()) != 0) {
+                std::fprintf(stderr, "qavel-calib: window decorations: %s\n", std::strerror(errno));
+            }
         }
         decorations = libdecor_new(globals.display, &kDecorationsInterface);
         if (ownFolder) {
