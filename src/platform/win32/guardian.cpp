@@ -103,6 +103,23 @@ void Watch(HANDLE pipe, HidHandle device)
     }
 }
 
+// A decimal number after spaces; false when there is none. No scanf: its conversions would bring
+// the runtime's x87 number parsing into the 32-bit program.
+bool ReadNumber(const char** text, unsigned long long* value)
+{
+    const char* at = *text;
+    while (*at == ' ') {
+        ++at;
+    }
+    if (*at < '0' || *at > '9') {
+        return false;
+    }
+    char* end = nullptr;
+    *value = std::strtoull(at, &end, 10);
+    *text = end;
+    return true;
+}
+
 // "MARKER PIPE DEVICE", the handles in decimal.
 bool ParseRole(const char* commandLine, HANDLE* pipe, HANDLE* device)
 {
@@ -110,11 +127,16 @@ bool ParseRole(const char* commandLine, HANDLE* pipe, HANDLE* device)
     if (at == nullptr) {
         return false;
     }
+    at += std::strlen(kRoleMarker);
     unsigned long long pipeValue = 0;
     unsigned long long deviceValue = 0;
-    char rest = 0;
-    if (std::sscanf(at + std::strlen(kRoleMarker), " %llu %llu %c", &pipeValue, &deviceValue,
-                    &rest) != 2) {
+    if (!ReadNumber(&at, &pipeValue) || !ReadNumber(&at, &deviceValue)) {
+        return false;
+    }
+    while (*at == ' ') {
+        ++at;
+    }
+    if (*at != '\0') {
         return false;
     }
     *pipe = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(pipeValue));
