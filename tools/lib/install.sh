@@ -8,8 +8,8 @@
 
 # The groups, each installed on its own, so that one that cannot be installed does not take the
 # others with it: the compilers and libraries for this machine first, then each cross compiler on
-# its own; labwc and gnome-kiosk too, as Debian 12 has neither. wine64 is named: Debian's wine depends on "wine64 | wine32", which apt may satisfy with
-# wine32 alone.
+# its own; labwc and gnome-kiosk too, as Debian 12 has neither. wine64 is named: Debian's wine
+# depends on "wine64 | wine32", which apt may satisfy with wine32 alone.
 QAVEL_GROUPS=(build mingw-x64 mingw-x86 cross-arm64 cross-armhf x-desktop wayland labwc gnome-kiosk
               wine64 wine32 qemu packaging)
 declare -A QAVEL_GROUP_TITLE=(
