@@ -34,6 +34,8 @@
 #include <string>
 #include <vector>
 
+#include "x_read.h"
+
 namespace {
 
 constexpr std::uint32_t kGreen = 0x00FF00;
@@ -46,35 +48,6 @@ double NowMs()
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
-}
-
-bool PixelRgb(Display* display, int x, int y, std::uint32_t* rgb)
-{
-    XImage* image = XGetImage(display, DefaultRootWindow(display), x, y, 1, 1, AllPlanes, ZPixmap);
-    if (image == nullptr) {
-        return false;
-    }
-    XColor color{};
-    color.pixel = XGetPixel(image, 0, 0);
-    XDestroyImage(image);
-    XQueryColor(display, DefaultColormap(display, DefaultScreen(display)), &color);
-    *rgb = static_cast<std::uint32_t>((color.red >> 8) << 16 | (color.green >> 8) << 8 |
-                                      (color.blue >> 8));
-    return true;
-}
-
-bool HasProperty(Display* display, Window window, Atom property)
-{
-    int count = 0;
-    Atom* atoms = XListProperties(display, window, &count);
-    bool found = false;
-    for (int i = 0; i < count; ++i) {
-        found = found || atoms[i] == property;
-    }
-    if (atoms != nullptr) {
-        XFree(atoms);
-    }
-    return found;
 }
 
 // Where the box's face shows: inside an X window that describes a message, else the screen's
@@ -254,7 +227,7 @@ int main(int argc, char** argv)
             // Lines appended before this change came before it, though inotify may tell later.
             ReadNewLines(&transcript, at);
             std::uint32_t rgb = 0;
-            if (targetMs < 0 && PixelRgb(display, targetX, targetY, &rgb)) {
+            if (targetMs < 0 && RootPixelRgb(display, targetX, targetY, &rgb)) {
                 if (windowMs < 0 && rgb == kWhite) {
                     windowMs = at;
                 }
@@ -269,7 +242,7 @@ int main(int argc, char** argv)
                 int x = 0;
                 int y = 0;
                 BoxProbePoint(display, messageText, &x, &y);
-                if (PixelRgb(display, x, y, &rgb) && rgb == kFace) {
+                if (RootPixelRgb(display, x, y, &rgb) && rgb == kFace) {
                     boxMs = at;
                     transfersBeforeBox = transcript.lineMs.size();
                     lastBeforeBoxMs = transfersBeforeBox > 0 ? transcript.lineMs.back() : -1;

@@ -13,11 +13,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "x_read.h"
 
 namespace {
 
@@ -54,20 +57,6 @@ std::vector<Window> ViewableTopLevels(Display* display)
         XFree(children);
     }
     return result;
-}
-
-bool HasProperty(Display* display, Window window, Atom property)
-{
-    int count = 0;
-    Atom* atoms = XListProperties(display, window, &count);
-    bool found = false;
-    for (int i = 0; i < count; ++i) {
-        found = found || atoms[i] == property;
-    }
-    if (atoms != nullptr) {
-        XFree(atoms);
-    }
-    return found;
 }
 
 bool Geometry(Display* display, Window window, int* x, int* y, int* w, int* h)
@@ -119,15 +108,11 @@ Window FindNamed(Display* display, const char* name, const char* atomName, int* 
 
 bool PixelRgb(Display* display, int x, int y, char* out)
 {
-    XImage* image = XGetImage(display, DefaultRootWindow(display), x, y, 1, 1, AllPlanes, ZPixmap);
-    if (image == nullptr) {
+    std::uint32_t rgb = 0;
+    if (!RootPixelRgb(display, x, y, &rgb)) {
         return false;
     }
-    XColor color{};
-    color.pixel = XGetPixel(image, 0, 0);
-    XDestroyImage(image);
-    XQueryColor(display, DefaultColormap(display, DefaultScreen(display)), &color);
-    std::snprintf(out, 8, "%02x%02x%02x", color.red >> 8, color.green >> 8, color.blue >> 8);
+    std::snprintf(out, 8, "%06x", static_cast<unsigned>(rgb));
     return true;
 }
 
@@ -341,7 +326,8 @@ int main(int argc, char** argv)
         return DefineMonitors(display, argc - 2, argv + 2);
     }
     if (command == "keys" && argc == 5) {
-        return Keys(display, std::strtoul(argv[2], nullptr, 0), std::atoi(argv[3]), std::atoi(argv[4]));
+        return Keys(display, std::strtoul(argv[2], nullptr, 0), std::atoi(argv[3]),
+                    std::atoi(argv[4]));
     }
     if (command == "close" && argc == 3) {
         const Window window = std::strtoul(argv[2], nullptr, 0);
