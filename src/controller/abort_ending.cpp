@@ -20,7 +20,8 @@ void Add(GuardianPlan* plan, const std::uint8_t* report, std::uint32_t length,
 
 void AddMode(GuardianPlan* plan, std::uint8_t mode, std::uint32_t pauseMs = 0)
 {
-    const std::uint8_t report[8] = {3, 5, 0, 0, mode, 0, 0, 0};
+    std::uint8_t report[8];
+    ModeCommandReport(mode, report);
     Add(plan, report, sizeof report, pauseMs);
 }
 

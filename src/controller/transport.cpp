@@ -1,5 +1,7 @@
 #include "controller/transport.h"
 
+#include <algorithm>
+
 #include "platform/clock.h"
 
 namespace {
@@ -39,9 +41,16 @@ bool GetFeatureRetry(ControllerSession* session, std::uint8_t* buffer, std::uint
     return false;
 }
 
+void ModeCommandReport(std::uint8_t mode, std::uint8_t (&report)[8])
+{
+    const std::uint8_t command[8] = {3, 5, 0, 0, mode, 0, 0, 0};
+    std::copy(command, command + 8, report);
+}
+
 bool SendModeCommand(ControllerSession* session, std::uint8_t mode)
 {
-    const std::uint8_t report[8] = {3, 5, 0, 0, mode, 0, 0, 0};
+    std::uint8_t report[8];
+    ModeCommandReport(mode, report);
     return SendCommandReport(session, report);
 }
 

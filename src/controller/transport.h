@@ -16,6 +16,8 @@ bool GetFeatureRetry(ControllerSession* session, std::uint8_t* buffer, std::uint
 
 // Report 3, command 5, byte 4 = mode.
 bool SendModeCommand(ControllerSession* session, std::uint8_t mode);
+// The report SendModeCommand sends, written into report.
+void ModeCommandReport(std::uint8_t mode, std::uint8_t (&report)[8]);
 
 // 0x0003: report 0x10 command 0x11. 0x0400: report 3 command 4, then 1000 ms. Others: false.
 bool SendStartCommand(ControllerSession* session);
