@@ -193,7 +193,22 @@ wait_for() {  # WHAT CONDITION...
     esac
 }
 
-freeze() { kill -STOP "$PROGRAM_PID"; }
+# Returns once every thread has stopped: a thread inside a system call (a transcript line being
+# written) stops only when the call ends, after kill has returned.
+freeze() {
+    kill -STOP "$PROGRAM_PID"
+    local deadline=$((SECONDS + 5)) task state running
+    while :; do
+        running=0
+        for task in /proc/"$PROGRAM_PID"/task/*/stat; do
+            state=$(sed 's/.*) //' "$task" 2>/dev/null | cut -d' ' -f1)
+            case $state in T | t | Z | X | '') ;; *) running=1 ;; esac
+        done
+        [ $running = 0 ] && return
+        [ $SECONDS -lt $deadline ] || fail "the program did not stop"
+        sleep 0.01
+    done
+}
 thaw() { kill -CONT "$PROGRAM_PID"; }
 
 screenshot() {  # NAME -> path of the PNG
