@@ -102,7 +102,8 @@ qavel_stop_xvfb() {
 # - labwc: like sway, as root too, its output sized by wlr-randr; wlrctl moves and clicks its
 #   pointer and finds its windows by title (no places);
 # - gnome-kiosk: like mutter, but it serves no client without a system bus: its session bus
-#   stands in (not yet among the e2e displays);
+#   stands in. It lists its windows (no places) through gnomeprobe (QAVEL_GNOMEPROBE, built with
+#   the tests);
 # - mutter: GNOME's compositor nested (--nested) in a private Xvfb, like weston-kiosk: read it and
 #   type into it there. It draws no title bars (libdecor's plugin in the client does) and has no
 #   API that lists windows without gnome-shell;
@@ -198,6 +199,10 @@ qavel_start_wayland() {  # KIND [LOG]
         ;;
     mutter | gnome-kiosk)
         qavel_require "$kind" "$kind" || return 1
+        [ "$kind" = mutter ] || [ -x "${QAVEL_GNOMEPROBE:-}" ] || {
+            echo "no gnomeprobe (QAVEL_GNOMEPROBE): the build makes it where libglib2.0-dev is installed" >&2
+            return 1
+        }
         qavel_start_xvfb "$log.xvfb" || return 1
         qavel_start_wayland_bus "$log.bus" || return 1
         # gnome-kiosk serves no client until it has a system bus: it gets its session bus as that.

@@ -219,22 +219,14 @@ KILL | SEGV)
 touch -1536 -1536
 touch 1536 1536
 refuse set 5"
-        deadline=$((SECONDS + WAIT_LIMIT))
-        until grep -q " set 05 72 fail " "$TRANSCRIPT" 2>/dev/null; do
-            [ $SECONDS -lt $deadline ] || fail "the page write never began"
-            sleep 0.02
-        done
+        freeze
+        run_until_sent " set 05 72 fail " "the page write"
         sends=("$mode_7") ;;
     0300notice)
         # Once the save ("R") has gone out under the notice: the cleanup after the save's
         # second, and the end mode.
         start_0300_until_notice
-        thaw
-        deadline=$((SECONDS + WAIT_LIMIT))
-        until grep -q " set 09 64 ok 09 0a 03 00 00 00 00 00 01 52 0d " "$TRANSCRIPT"; do
-            [ $SECONDS -lt $deadline ] || fail "no save under the notice"
-            sleep 0.02
-        done
+        run_until_sent " set 09 64 ok 09 0a 03 00 00 00 00 00 01 52 0d " "the save under the notice"
         sends=("set 03 ok 03 05 00 00 0a 00 00 00" "$mode_7") ;;
     *) fail "no $how case for model $model ${when:+at $when}" ;;
     esac

@@ -4,29 +4,6 @@
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
-# The notice as the compositor told the program it placed it: "X Y WIDTH HEIGHT" on its parent
-# window (the program's protocol log as it stood when the notice was seen, whose objects read
-# interface@id, or interface#id with Debian 13's libwayland: its popup's configure); nothing
-# unless the popup is a child of the calibration window, has had something to show, and is
-# still there.
-notice_popup_from_log() {
-    awk '/-> xdg_wm_base[@#][0-9]+\.get_xdg_surface\(new id xdg_surface[@#]/ {
-            match($0, /xdg_surface[@#][0-9]+/); xs = substr($0, RSTART, RLENGTH)
-            match($0, /wl_surface[@#][0-9]+/); surface_of[xs] = substr($0, RSTART, RLENGTH) }
-        /-> xdg_surface[@#][0-9]+\.get_toplevel\(/ { match($0, /xdg_surface[@#][0-9]+/); toplevel = substr($0, RSTART, RLENGTH) }
-        /-> xdg_surface[@#][0-9]+\.get_popup\(new id xdg_popup[@#][0-9]+, xdg_surface[@#]/ {
-            match($0, /xdg_surface[@#][0-9]+/); xs = substr($0, RSTART, RLENGTH)
-            rest = substr($0, RSTART + RLENGTH); match(rest, /xdg_popup[@#][0-9]+/); popup = substr(rest, RSTART, RLENGTH)
-            rest = substr(rest, RSTART + RLENGTH); match(rest, /xdg_surface[@#][0-9]+/)
-            parent_ok = substr(rest, RSTART, RLENGTH) == toplevel
-            popup_surface = surface_of[xs]; placed = ""; shown = 0; next }
-        popup != "" && index($0, " " popup ".configure(") {
-            placed = $0; sub(/.*configure\(/, "", placed); sub(/\).*/, "", placed); gsub(/,/, "", placed); next }
-        popup != "" && placed != "" && index($0, "-> " popup_surface ".attach(wl_buffer") { shown = 1; next }
-        popup != "" && index($0, "-> " popup ".destroy(") { popup = "" }
-        END { if (popup != "" && parent_ok && placed != "" && shown) print placed }' "$WORK/notice-program.log"
-}
-
 # The window on top at a point of the screen while the notice is up, as the compositor has it
 # (REPORT, see wayland_report): weston's scene graph, top first; the others list no popups, so
 # there the notice is the popup the compositor placed (notice_popup_from_log) on the calibration
@@ -36,7 +13,7 @@ wayland_top_at() {  # X Y REPORT
     local px=$1 py=$2
     if [ "$SCREEN_KIND" != weston-kiosk ]; then
         local popup x y w h title cx cy cw ch windows
-        popup=$(notice_popup_from_log)
+        popup=$(notice_popup_from_log "$WORK/notice-program.log")
         windows=$(wayland_windows "$3")
         lists_windows || windows="0 0 ${QAVEL_SCREEN%x*} ${QAVEL_SCREEN#*x} Calibration"
         while read -r cx cy cw ch title; do

@@ -58,8 +58,14 @@ on_wlroots() {
     [ "$SCREEN_KIND" = sway ] || [ "$SCREEN_KIND" = labwc ]
 }
 
+# weston's kiosk shell and gnome-kiosk show every window full screen, the box too.
+box_fills_screen() {
+    [ "$SCREEN_KIND" = weston-kiosk ] || [ "$SCREEN_KIND" = gnome-kiosk ]
+}
+
 # Whether the compositor lists the program's windows with their places (wayland_windows):
-# mutter and gnome-kiosk have none without gnome-shell, labwc's (through wlrctl) has no places.
+# mutter has none without gnome-shell; gnome-kiosk's (gnomeprobe) and labwc's (wlrctl) have no
+# places.
 lists_windows() {
     case $SCREEN_KIND in mutter | gnome-kiosk | labwc) return 1 ;; esac
 }
@@ -83,6 +89,32 @@ start_program() {  # SCENARIO [FD]
 
 NOTICE="HID CALIBRATION WARNING"
 
+# The notice as the compositor told the program it placed it: "X Y WIDTH HEIGHT" on its parent
+# window (from the program's protocol log LOG, whose objects read interface@id, or interface#id
+# with Debian 13's libwayland: its popup's configure); nothing unless the popup is a child of
+# the calibration window, has had something to show, and is still there.
+notice_popup_from_log() {  # LOG
+    awk '/-> xdg_wm_base[@#][0-9]+\.get_xdg_surface\(new id xdg_surface[@#]/ {
+            match($0, /xdg_surface[@#][0-9]+/); xs = substr($0, RSTART, RLENGTH)
+            match($0, /wl_surface[@#][0-9]+/); surface_of[xs] = substr($0, RSTART, RLENGTH) }
+        /-> xdg_surface[@#][0-9]+\.get_toplevel\(/ { match($0, /xdg_surface[@#][0-9]+/); toplevel = substr($0, RSTART, RLENGTH) }
+        /-> xdg_surface[@#][0-9]+\.get_popup\(new id xdg_popup[@#][0-9]+, xdg_surface[@#]/ {
+            match($0, /xdg_surface[@#][0-9]+/); xs = substr($0, RSTART, RLENGTH)
+            rest = substr($0, RSTART + RLENGTH); match(rest, /xdg_popup[@#][0-9]+/); popup = substr(rest, RSTART, RLENGTH)
+            rest = substr(rest, RSTART + RLENGTH); match(rest, /xdg_surface[@#][0-9]+/)
+            parent_ok = substr(rest, RSTART, RLENGTH) == toplevel
+            popup_surface = surface_of[xs]; placed = ""; shown = 0; next }
+        popup != "" && index($0, " " popup ".configure(") {
+            placed = $0; sub(/.*configure\(/, "", placed); sub(/\).*/, "", placed); gsub(/,/, "", placed); next }
+        popup != "" && placed != "" && index($0, "-> " popup_surface ".attach(wl_buffer") { shown = 1; next }
+        popup != "" && index($0, "-> " popup ".destroy(") { popup = "" }
+        END { if (popup != "" && parent_ok && placed != "" && shown) print placed }' "$1"
+}
+
+notice_drawn() {
+    [ -n "$(notice_popup_from_log "$WORK/program.log")" ]
+}
+
 # A whole model 0x0300 run, stopped (SIGSTOP) as soon as its notice is up (on Wayland: its
 # caption bar's navy is on screen); thaw goes on. On Wayland the program logs its protocol
 # (WAYLAND_DEBUG) to program.log: what the compositor told it of the notice is read there.
@@ -93,13 +125,17 @@ ascii-touch
 ascii-touch
 ascii-touch"
     if on_wayland; then
+        # Stopped as soon as it has drawn its notice (as its log says), then photographed: a
+        # compositor's screenshots may be too slow to catch the notice in a run left going.
         WAYLAND_DEBUG=client start_program "$scenario"
+        freeze
+        run_until "the notice" notice_drawn
         wait_for "the notice" colour 000080
     else
         start_program "$scenario"
         wait_for "the notice" window "$NOTICE"
+        freeze
     fi
-    freeze
 }
 
 press_keys() {  # KEY... (X keysym names)
@@ -153,17 +189,11 @@ ocr_holds() {  # OCR-TEXT EXPECTED
 # Waits on screenshots until a condition holds: pixel-is X Y RRGGBB, colour RRGGBB (anywhere),
 # no-colour RRGGBB; when PID is not 0, its end fails the wait.
 screen_until() {  # PID WHAT CONDITION...
-    local pid=$1 what=$2 shot holds deadline=$((SECONDS + WAIT_LIMIT))
+    local pid=$1 what=$2 shot deadline=$((SECONDS + WAIT_LIMIT))
     shift 2
     for (( ; ; )); do
         shot=$(screenshot live)
-        case $1 in
-        pixel-is) [ "$(shot_pixel "$shot" "$2" "$3")" = "$4" ] && holds=1 || holds=0 ;;
-        colour) has_colour "$shot" "$2" && holds=1 || holds=0 ;;
-        no-colour) has_colour "$shot" "$2" && holds=0 || holds=1 ;;
-        *) fail "cannot wait for $what on Wayland: $1" ;;
-        esac
-        [ $holds = 1 ] && return 0
+        shot_holds "$shot" "$@" && return 0
         [ "$pid" = 0 ] || kill -0 "$pid" 2>/dev/null || fail "program ended while waiting for $what"
         [ $SECONDS -lt $deadline ] || fail "timed out waiting for $what"
         sleep 0.1
@@ -211,6 +241,24 @@ freeze() {
 }
 thaw() { kill -CONT "$PROGRAM_PID"; }
 
+# Lets the stopped program run in short slices until COMMAND succeeds, and leaves it stopped:
+# however slow this machine, within a slice of that moment.
+run_until() {  # WHAT COMMAND...
+    local what=$1 deadline=$((SECONDS + WAIT_LIMIT))
+    shift
+    until "$@"; do
+        [ $SECONDS -lt $deadline ] || fail "timed out waiting for $what"
+        thaw
+        sleep 0.02
+        freeze
+    done
+}
+
+# The same, until the transcript holds TEXT.
+run_until_sent() {  # TEXT WHAT
+    run_until "$2" grep -q -- "$1" "$TRANSCRIPT"
+}
+
 screenshot() {  # NAME -> path of the PNG
     local file=$WORK/$1.png
     if on_wlroots; then
@@ -237,12 +285,32 @@ screenshot_native() {  # NAME -> path of the PNG
 # Waits until a condition holds, then takes screenshot NAME with the program stopped; the PNG's
 # path is left in SHOT.
 screenshot_when() {  # NAME WHAT CONDITION...
-    local name=$1
+    local name=$1 what=$2 deadline=$((SECONDS + WAIT_LIMIT))
+    shift 2
+    # Each shot taken with the program stopped, so that the one kept shows the condition: a
+    # slow screenshot (a compositor's, on a loaded machine) may outlast the moment it was seen.
+    for (( ; ; )); do
+        on_wayland || wait_for "$what" "$@"
+        freeze
+        SHOT=$(screenshot "$name")
+        thaw
+        shot_holds "$SHOT" "$@" && return
+        kill -0 "$PROGRAM_PID" 2>/dev/null || fail "program ended while waiting for $what"
+        [ $SECONDS -lt $deadline ] || fail "timed out waiting for $what"
+        sleep 0.1
+    done
+}
+
+# Whether a screenshot shows CONDITION: pixel-is X Y RRGGBB, colour RRGGBB, no-colour RRGGBB.
+shot_holds() {  # FILE CONDITION...
+    local shot=$1
     shift
-    wait_for "$@"
-    freeze
-    SHOT=$(screenshot "$name")
-    thaw
+    case $1 in
+    pixel-is) [ "$(shot_pixel "$shot" "$2" "$3")" = "$4" ] ;;
+    colour) has_colour "$shot" "$2" ;;
+    no-colour) ! has_colour "$shot" "$2" ;;
+    *) fail "cannot read $1 from a screenshot" ;;
+    esac
 }
 
 # Colour of a screenshot's pixel as RRGGBB.
@@ -354,12 +422,16 @@ EOF
 }
 
 # What the compositor reports of the windows on screen, saved to FILE: sway's tree, weston's
-# scene graph (weston --debug), or the program's windows as a KWin script lists them; mutter
-# (without gnome-shell) has no such list, and its report is empty. wayland_windows and
-# wayland_popups read it.
+# scene graph (weston --debug), the program's windows as a KWin script lists them, or
+# gnome-kiosk's windows (its only client is the program) as "WIDTH HEIGHT TITLE" lines, without
+# places; mutter (without gnome-shell) has no such list, and its report is empty.
+# wayland_windows and wayland_popups read it.
 wayland_report() {  # FILE
     if on_kwin; then
         kwin_windows "$PROGRAM_PID" >"$1"
+    elif [ "$SCREEN_KIND" = gnome-kiosk ]; then
+        DBUS_SESSION_BUS_ADDRESS=$QAVEL_WAYLAND_BUS "$QAVEL_GNOMEPROBE" windows >"$1" ||
+            fail "gnome-kiosk listed no windows"
     elif ! lists_windows; then
         : >"$1"
     elif [ "$SCREEN_KIND" = sway ]; then
@@ -442,7 +514,7 @@ wayland_message_up() {  # WHAT COLOUR
     thaw
 }
 
-# Where the box's window is not its face (weston's kiosk shell shows it full screen): every pixel of the icon's colour makes one disc 32 pixels across, whose centre lies 28
+# Where the box's window is not its face (a kiosk shows it full screen): every pixel of the icon's colour makes one disc 32 pixels across, whose centre lies 28
 # to the left of the text and level with its first line.
 expect_icon_beside_text() {  # FILE COLOUR
     local w h x y cx cy text_x text_y
@@ -488,29 +560,33 @@ titled_message_window() {  # FILE
 
 # The outcome message on Wayland, read from the screen and from the compositor: the box the
 # program's only window as the compositor has them (so the calibration window is gone: the box's
-# face may fill the screen, as on weston's kiosk shell, and hide whatever is behind it), its
-# caption as the box's title there (on mutter, read from the title bar libdecor draws), the text
-# through tesseract, the icon in its colour where it lies in the box. A click goes to where OK
-# lies below an icon beside one line of text, centred in the box, and so does a touch (KWin
-# only); sway has no pointer, so there a click is Return.
+# face may fill the screen, as on the kiosks, and hide whatever is behind it), its caption as
+# the box's title there (where windows have no places, read from the title bar libdecor draws),
+# the text through tesseract, the icon in its colour where it lies in the box. A click goes to
+# where OK lies below an icon beside one line of text, centred in the box, and so does a touch
+# (KWin only); sway has no pointer, and gnome-kiosk passes the X server's buttons on but not its
+# pointer's motion, so there a click is Return.
 expect_wayland_message() {  # CAPTION TEXT COLOUR DISMISS
     wayland_message_up "the message box \"$2\"" "$3"
     local shot=$MESSAGE_SHOT text windows x y w h title
     windows=$(wayland_windows "$WORK/message-windows.txt")
     case $(grep -c . <<<"$windows"):$SCREEN_KIND in
-    1:* | 0:mutter | 0:labwc | 0:gnome-kiosk) ;;
+    1:* | 0:mutter | 0:labwc) ;;
     0:*) fail "$SCREEN_KIND shows no window of the program, though the message box's colour is on screen" ;;
     *:*) fail "the calibration window is still up behind the message: $SCREEN_KIND shows the program's windows \"$(tr '\n' ';' <<<"$windows")\", expected the message box alone" ;;
     esac
-    # Only weston's kiosk shell fills the screen with the box.
-    [ "$SCREEN_KIND" = weston-kiosk ] || [ "$(shot_pixel "$shot" 2 2)" != "$WHITE" ] ||
+    # Only the kiosks fill the screen with the box.
+    box_fills_screen || [ "$(shot_pixel "$shot" 2 2)" != "$WHITE" ] ||
         fail "the calibration window is still up behind the message (white beside the box)"
     # Some versions of tesseract read a box's lines out of order beside its icon; read as one
     # block of text, they come in order.
     text=$(screen_text "$MESSAGE_SHOT")
     ocr_holds "$text" "$2" || text=$(screen_text "$MESSAGE_SHOT" 6)
     ocr_holds "$text" "$2" || fail "the screen reads \"$text\", not \"$(one_line <<<"$2")\""
-    if [ "$SCREEN_KIND" = mutter ] || [ "$SCREEN_KIND" = labwc ]; then
+    if [ "$SCREEN_KIND" = gnome-kiosk ]; then
+        title=$(cut -d' ' -f3- <<<"$windows")
+        [ "$title" = "$1" ] || fail "the message box's caption is \"$title\", expected \"$1\""
+    elif ! lists_windows; then
         # What libdecor draws is the client's own, but it is the title the program gave its box.
         titled_message_window "$shot"
         [ "$(ocr_key <<<"$title")" = "$(ocr_key <<<"$1")" ] ||
@@ -522,7 +598,7 @@ expect_wayland_message() {  # CAPTION TEXT COLOUR DISMISS
         read -r x y w h title <<<"$windows"
         [ "$title" = "$1" ] || fail "the message box's caption is \"$title\", expected \"$1\""
     fi
-    if [ "$SCREEN_KIND" = weston-kiosk ]; then
+    if box_fills_screen; then
         expect_icon_beside_text "$shot" "$3"
     else
         expect_shot_pixel "$shot" $((x + 22)) $((y + 32)) "$3" "message icon in the box at $x,$y (${w}x$h)"
