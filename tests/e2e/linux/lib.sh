@@ -514,8 +514,9 @@ wayland_message_up() {  # WHAT COLOUR
     thaw
 }
 
-# Where the box's window is not its face (a kiosk shows it full screen): every pixel of the icon's colour makes one disc 32 pixels across, whose centre lies 28
-# to the left of the text and level with its first line.
+# Where the box's window is not its face (a kiosk shows it full screen): every pixel of the
+# icon's colour makes one disc 32 pixels across, whose centre lies 28 to the left of the text and
+# level with its first line.
 expect_icon_beside_text() {  # FILE COLOUR
     local w h x y cx cy text_x text_y
     read -r w h x y <<<"$(convert "$1" -fill black +opaque "#$2" -fill white -opaque "#$2" -trim \
