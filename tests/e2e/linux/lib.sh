@@ -226,7 +226,7 @@ wait_for() {  # WHAT CONDITION...
 # Returns once every thread has stopped: a thread inside a system call (a transcript line being
 # written) stops only when the call ends, after kill has returned.
 freeze() {
-    kill -STOP "$PROGRAM_PID"
+    kill -STOP "$PROGRAM_PID" 2>/dev/null || fail "the program ended before it could be stopped"
     local deadline=$((SECONDS + 5)) task state running
     while :; do
         running=0
@@ -239,7 +239,7 @@ freeze() {
         sleep 0.01
     done
 }
-thaw() { kill -CONT "$PROGRAM_PID"; }
+thaw() { kill -CONT "$PROGRAM_PID" 2>/dev/null || fail "the program ended while stopped"; }
 
 # Lets the stopped program run in short slices until COMMAND succeeds, and leaves it stopped:
 # however slow this machine, within a slice of that moment.
@@ -256,7 +256,7 @@ run_until() {  # WHAT COMMAND...
 
 # The same, until the transcript holds TEXT.
 run_until_sent() {  # TEXT WHAT
-    run_until "$2" grep -q -- "$1" "$TRANSCRIPT"
+    run_until "$2" grep -qs -- "$1" "$TRANSCRIPT"
 }
 
 screenshot() {  # NAME -> path of the PNG
