@@ -173,19 +173,26 @@ std::string IconOf(HWND dialog)
     if (shown == information)
         return "information";
 
+    // Looked at again for a while: on a loaded machine the box may not have painted its icon yet.
     const int size = GetSystemMetrics(SM_CXICON);
-    const std::vector<COLORREF> onScreen = ScreenPixels(control, size, size);
-    const COLORREF face = onScreen.front();
     const int total = size * size;
-    const int asError = Matching(onScreen, RenderIcon(error, size, size, face));
-    const int asInformation = Matching(onScreen, RenderIcon(information, size, size, face));
-    std::printf("icon-match-error=%d/%d\nicon-match-information=%d/%d\n", asError, total,
-                asInformation, total);
-    if (asError * 10 >= total * 9 && asError > asInformation)
-        return "error";
-    if (asInformation * 10 >= total * 9 && asInformation > asError)
-        return "information";
-    return "other";
+    const ULONGLONG end = GetTickCount64() + 5000;
+    for (;;) {
+        const std::vector<COLORREF> onScreen = ScreenPixels(control, size, size);
+        const COLORREF face = onScreen.front();
+        const int asError = Matching(onScreen, RenderIcon(error, size, size, face));
+        const int asInformation = Matching(onScreen, RenderIcon(information, size, size, face));
+        const char* seen = asError * 10 >= total * 9 && asError > asInformation ? "error"
+                           : asInformation * 10 >= total * 9 && asInformation > asError
+                               ? "information"
+                               : "other";
+        if (std::string(seen) != "other" || GetTickCount64() >= end) {
+            std::printf("icon-match-error=%d/%d\nicon-match-information=%d/%d\n", asError, total,
+                        asInformation, total);
+            return seen;
+        }
+        Sleep(100);
+    }
 }
 
 int Seconds(int argc, char** argv, int fallback)
