@@ -241,15 +241,15 @@ freeze() {
 }
 thaw() { kill -CONT "$PROGRAM_PID" 2>/dev/null || fail "the program ended while stopped"; }
 
-# Lets the stopped program run in short slices until COMMAND succeeds, and leaves it stopped:
-# however slow this machine, within a slice of that moment.
+# Lets the stopped program run in short slices (SLICE seconds, 0.02 unless set) until COMMAND
+# succeeds, and leaves it stopped: however slow this machine, within a slice of that moment.
 run_until() {  # WHAT COMMAND...
     local what=$1 deadline=$((SECONDS + WAIT_LIMIT))
     shift
     until "$@"; do
         [ $SECONDS -lt $deadline ] || fail "timed out waiting for $what"
         thaw
-        sleep 0.02
+        sleep "${SLICE:-0.02}"
         freeze
     done
 }
@@ -282,22 +282,46 @@ screenshot_native() {  # NAME -> path of the PNG
     echo "$file"
 }
 
+# Surfaces the program has drawn so far, as its protocol log (WAYLAND_DEBUG=client) shows.
+drawings() {
+    local n
+    n=$(grep -c -- '-> wl_surface[@#][0-9]*\.commit()' "$WORK/program.log" 2>/dev/null) || true
+    echo "${n:-0}"
+}
+
+drawn_since() {  # COUNT
+    [ "$(drawings)" -gt "$1" ]
+}
+
 # Waits until a condition holds, then takes screenshot NAME with the program stopped; the PNG's
-# path is left in SHOT.
+# path is left in SHOT. With KEEP_STOPPED=1 the program stays stopped for the caller to look
+# further at the same moment (then thaw). On Wayland the program must have been started with
+# WAYLAND_DEBUG=client.
 screenshot_when() {  # NAME WHAT CONDITION...
-    local name=$1 what=$2 deadline=$((SECONDS + WAIT_LIMIT))
+    local name=$1 what=$2 deadline=$((SECONDS + WAIT_LIMIT)) seen
     shift 2
-    # Each shot taken with the program stopped, so that the one kept shows the condition: a
-    # slow screenshot (a compositor's, on a loaded machine) may outlast the moment it was seen.
     for (( ; ; )); do
         on_wayland || wait_for "$what" "$@"
+        kill -0 "$PROGRAM_PID" 2>/dev/null || fail "program ended while waiting for $what"
         freeze
         SHOT=$(screenshot "$name")
-        thaw
-        shot_holds "$SHOT" "$@" && return
-        kill -0 "$PROGRAM_PID" 2>/dev/null || fail "program ended while waiting for $what"
+        if shot_holds "$SHOT" "$@"; then
+            [ "${KEEP_STOPPED:-}" = 1 ] || thaw
+            return
+        fi
         [ $SECONDS -lt $deadline ] || fail "timed out waiting for $what"
-        sleep 0.1
+        if on_wayland; then
+            # A compositor's screenshot on a loaded machine may outlast the shortest moment (a
+            # red target, 500 ms), so the next look waits, the program stopped, for its next
+            # drawing; it has sent it once its loop has gone round.
+            seen=$(drawings)
+            SLICE=0.1 run_until "$what" drawn_since "$seen"
+            thaw
+            sleep 0.02
+        else
+            thaw
+            sleep 0.1
+        fi
     done
 }
 
