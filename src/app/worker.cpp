@@ -56,6 +56,7 @@ CalibrationResult RunTargets(CalibrationHost* host)
     } else {
         DeriveThirdPoint(session);
     }
+    PostTouchesTakenMessage(host->window);
     return ComputeAndStoreCalibration(session) != 0 ? ResultSuccess : ResultInvalidTouch;
 }
 

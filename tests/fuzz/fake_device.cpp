@@ -298,6 +298,11 @@ bool PostShowTargetMessage(WindowHandle, std::uint32_t, std::uint32_t)
     return true;
 }
 
+bool PostTouchesTakenMessage(WindowHandle)
+{
+    return true;
+}
+
 bool PostCalibrationDoneMessage(WindowHandle, std::int32_t result)
 {
     ++world.display.doneMessages;
