@@ -91,7 +91,10 @@ namespace x11 {
 bool OpenWindow(const char* title)
 {
     XCalibrationWindow* w = &theWindow;
-    w->display = OpenDisplayRetrying();
+    w->display = TakeStartConnection();
+    if (w->display == nullptr) {
+        w->display = OpenDisplayRetrying();
+    }
     if (w->display == nullptr) {
         return false;
     }

@@ -30,7 +30,8 @@ const DisplayBackend* ConnectX11(std::string* failure)
         InstallXErrorHandler();
     }
     if (Display* display = OpenDisplayRetrying()) {
-        XCloseDisplay(display);
+        // A second connection would cost the start another exchange with the server.
+        KeepStartConnection(display);
         return &kX11Display;
     }
     const char* name = XDisplayName(nullptr);

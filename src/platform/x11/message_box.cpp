@@ -88,7 +88,11 @@ bool ShowMessageBox(const std::string& text, const char* caption, MessageIcon ic
 {
     Display* display = std::exchange(preparedConnection, nullptr);
     if (display == nullptr) {
-        display = OpenDisplayRetrying();
+        // Without a controller the connection that found the display is still unused.
+        display = TakeStartConnection();
+        if (display == nullptr) {
+            display = OpenDisplayRetrying();
+        }
         if (display == nullptr) {
             return false;
         }

@@ -27,7 +27,21 @@ Bool MatchesEvent(Display*, XEvent* event, XPointer argument)
     return event->xany.window == match->window && event->type == match->type ? True : False;
 }
 
+Display* startConnection = nullptr;
+
 }  // namespace
+
+void KeepStartConnection(Display* display)
+{
+    startConnection = display;
+}
+
+Display* TakeStartConnection()
+{
+    Display* display = startConnection;
+    startConnection = nullptr;
+    return display;
+}
 
 Display* OpenDisplayRetrying()
 {

@@ -14,6 +14,11 @@
 // so a refused attempt is repeated a few times before giving up; null then.
 Display* OpenDisplayRetrying();
 
+// The connection that found the display at start, kept for the calibration window: the first
+// caller gets it (once), later ones null.
+void KeepStartConnection(Display* display);
+Display* TakeStartConnection();
+
 // Pixel value for a 0xRRGGBB colour in the screen's default colormap (black when refused).
 unsigned long AllocRgb(Display* display, std::uint32_t rgb);
 
