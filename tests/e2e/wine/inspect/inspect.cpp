@@ -173,11 +173,18 @@ std::string IconOf(HWND dialog)
     if (shown == information)
         return "information";
 
-    // Looked at again for a while: on a loaded machine the box may not have painted its icon yet.
+    // Looked at again for a while: on a loaded machine the box may not have painted its icon yet
+    // (seen under Wine 10: the face there, the icon not, for 5 s), so halfway it is asked to.
     const int size = GetSystemMetrics(SM_CXICON);
     const int total = size * size;
-    const ULONGLONG end = GetTickCount64() + 5000;
+    const ULONGLONG start = GetTickCount64();
+    const ULONGLONG end = start + 10000;
+    bool asked = false;
     for (;;) {
+        if (!asked && GetTickCount64() >= start + 5000) {
+            asked = true;
+            RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        }
         const std::vector<COLORREF> onScreen = ScreenPixels(control, size, size);
         const COLORREF face = onScreen.front();
         const int asError = Matching(onScreen, RenderIcon(error, size, size, face));
