@@ -238,12 +238,6 @@ bool PostShowTargetMessage(WindowHandle, std::uint32_t xBits, std::uint32_t yBit
     return true;
 }
 
-bool PostTouchesTakenMessage(WindowHandle)
-{
-    // Nothing to see: a real display only readies its box.
-    return true;
-}
-
 bool PostCalibrationDoneMessage(WindowHandle, std::int32_t result)
 {
     // Notified under the lock: once the pump has the message the worker must touch nothing,

@@ -56,7 +56,6 @@ CalibrationResult RunTargets(CalibrationHost* host)
     } else {
         DeriveThirdPoint(session);
     }
-    PostTouchesTakenMessage(host->window);
     return ComputeAndStoreCalibration(session) != 0 ? ResultSuccess : ResultInvalidTouch;
 }
 

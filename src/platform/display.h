@@ -65,10 +65,6 @@ void WriteDiagnostic(const std::string& line);
 // meaning no target); the main thread repaints with it. False if not queued.
 bool PostShowTargetMessage(WindowHandle window, std::uint32_t xBits, std::uint32_t yBits);
 
-// Queues "every touch is taken": what follows is the controller's, then the outcome, so the window
-// may ready the outcome box meanwhile. False if not queued.
-bool PostTouchesTakenMessage(WindowHandle window);
-
 // Queues "calibration done" with the run's result; the window then ends PumpUntilQuit with it.
 bool PostCalibrationDoneMessage(WindowHandle window, std::int32_t result);
 

@@ -298,11 +298,6 @@ bool PostShowTargetMessage(WindowHandle, std::uint32_t, std::uint32_t)
     return true;
 }
 
-bool PostTouchesTakenMessage(WindowHandle)
-{
-    return true;
-}
-
 bool PostCalibrationDoneMessage(WindowHandle, std::int32_t result)
 {
     ++world.display.doneMessages;

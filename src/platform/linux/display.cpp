@@ -25,7 +25,7 @@
 
 namespace {
 
-enum class MessageKind { ShowTarget, Beep, CalibrationDone, PrepareBox, TouchesTaken };
+enum class MessageKind { ShowTarget, Beep, CalibrationDone, PrepareBox };
 
 struct QueuedMessage {
     MessageKind kind;
@@ -184,12 +184,6 @@ std::uint32_t PumpUntilQuit()
                 chosenDisplay->prepareMessageBox();
                 continue;
             }
-            if (message.kind == MessageKind::TouchesTaken) {
-                if (chosenDisplay->readyMessageBoxWindow != nullptr) {
-                    chosenDisplay->readyMessageBoxWindow();
-                }
-                continue;
-            }
             ClearTarget(w);
             // The words are bit patterns of floats: copy the bits, convert no number.
             std::memcpy(&w->targetX, &message.first, sizeof w->targetX);
@@ -273,11 +267,6 @@ void DestroyCalibrationWindow(WindowHandle window)
 bool PostShowTargetMessage(WindowHandle window, std::uint32_t xBits, std::uint32_t yBits)
 {
     return Post(window, QueuedMessage{MessageKind::ShowTarget, xBits, yBits});
-}
-
-bool PostTouchesTakenMessage(WindowHandle window)
-{
-    return Post(window, QueuedMessage{MessageKind::TouchesTaken, 0, 0});
 }
 
 bool PostCalibrationDoneMessage(WindowHandle window, std::int32_t result)

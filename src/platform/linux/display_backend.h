@@ -32,9 +32,6 @@ struct DisplayBackend {
     // Takes the box's slow first steps (fonts, text layout, what the display needs for a new
     // window) ahead, so that the box shows at once when the result comes. Called at most once.
     void (*prepareMessageBox)();
-    // Once every touch is taken (the result is near): makes the box's window, not yet shown,
-    // where that takes long enough to be seen; null where it does not.
-    void (*readyMessageBoxWindow)();
 
     // --- calibration worker thread ---
     void (*showNotice)(const char* caption, const char* text);

@@ -31,8 +31,8 @@ namespace wayland {
 namespace {
 
 const DisplayBackend kWaylandDisplay = {
-    OpenWindow,        CloseWindow,           TakeEvents, PaintWindow, Beep, Sleep, ShowMessageBox,
-    PrepareMessageBox, ReadyMessageBoxWindow, ShowNotice, CloseNotice,
+    OpenWindow, CloseWindow,    TakeEvents,        PaintWindow, Beep,
+    Sleep,      ShowMessageBox, PrepareMessageBox, ShowNotice,  CloseNotice,
 };
 
 struct Output {

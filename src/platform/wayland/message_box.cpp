@@ -105,37 +105,7 @@ void Destroy(WlMessageBox* box)
     wl_display_flush(Wl().display);
 }
 
-// The box's window made once every touch is taken, not yet shown: libdecor's cairo title bar
-// blurs a shadow for each new window, some milliseconds that would otherwise pass between the
-// result and the box. Unmapped, it is no window of the user's yet.
-WlMessageBox readiedBox;
-bool boxReadied = false;
-
-// Gives box its surface and title bar; false (nothing left) when libdecor refuses it.
-bool MakeBoxWindow(libdecor* decorations, WlMessageBox* box)
-{
-    box->shown.surface = wl_compositor_create_surface(Wl().compositor);
-    WatchScale(&box->shown);
-    box->frame = libdecor_decorate(decorations, box->shown.surface, &kFrameInterface, box);
-    if (box->frame == nullptr) {
-        // Not Destroy: the calibration window may still have the input.
-        UnwatchScale(&box->shown);
-        wl_surface_destroy(box->shown.surface);
-        box->shown.surface = nullptr;
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
-
-void ReadyMessageBoxWindow()
-{
-    libdecor* decorations = DisplayLost() ? nullptr : Decorations();
-    if (!boxReadied && decorations != nullptr) {
-        boxReadied = MakeBoxWindow(decorations, &readiedBox);
-    }
-}
 
 void PrepareMessageBox()
 {
@@ -151,13 +121,15 @@ bool ShowMessageBox(const std::string& text, const char* caption, MessageIcon ic
     if (decorations == nullptr) {
         return false;
     }
-    WlMessageBox made;
-    WlMessageBox& box = boxReadied ? readiedBox : made;
-    boxReadied = false;
-    if (box.frame == nullptr && !MakeBoxWindow(decorations, &box)) {
+    WlMessageBox box;
+    box.view = MessageBoxView{LayOutMessageBox(text, icon), 0, 0, false};
+    box.shown.surface = wl_compositor_create_surface(Wl().compositor);
+    WatchScale(&box.shown);
+    box.frame = libdecor_decorate(decorations, box.shown.surface, &kFrameInterface, &box);
+    if (box.frame == nullptr) {
+        Destroy(&box);
         return false;
     }
-    box.view = MessageBoxView{LayOutMessageBox(text, icon), 0, 0, false};
     libdecor_frame_set_title(box.frame, caption != nullptr ? caption : "Error");
     libdecor_frame_set_app_id(box.frame, "qavel-calib");
     libdecor_frame_set_min_content_size(box.frame, box.view.face.width, box.view.face.height);

@@ -18,7 +18,6 @@ void Beep();
 void Sleep(pollfd* fds, int count);
 bool ShowMessageBox(const std::string& text, const char* caption, MessageIcon icon);
 void PrepareMessageBox();
-void ReadyMessageBoxWindow();
 void ShowNotice(const char* caption, const char* text);
 void CloseNotice();
 

@@ -240,12 +240,6 @@ bool PostShowTargetMessage(WindowHandle window, std::uint32_t xBits, std::uint32
     return PostMessageA(ToHwnd(window), kMsgShowTarget, xBits, static_cast<LPARAM>(yBits)) != FALSE;
 }
 
-bool PostTouchesTakenMessage(WindowHandle window)
-{
-    // The system's own message box needs nothing readied.
-    return window != nullptr;
-}
-
 bool PostCalibrationDoneMessage(WindowHandle window, std::int32_t result)
 {
     return PostMessageA(ToHwnd(window), kMsgCalibrationDone, 0, static_cast<LPARAM>(result)) !=

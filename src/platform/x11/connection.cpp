@@ -16,7 +16,7 @@ namespace {
 const DisplayBackend kX11Display = {
     x11::OpenWindow, x11::CloseWindow, x11::TakeEvents,     x11::PaintWindow,
     x11::Beep,       x11::Sleep,       x11::ShowMessageBox, x11::PrepareMessageBox,
-    nullptr,         x11::ShowNotice,  x11::CloseNotice,
+    x11::ShowNotice, x11::CloseNotice,
 };
 
 }  // namespace

@@ -103,12 +103,11 @@ touch 1536 1536"
     echo "the program ended $(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }') s after the compositor's end"
     grep -q "the Wayland display is gone; ending the run" "$WORK/program.log" ||
         fail "the compositor's end went unnoticed"
-    # Only the calibration window, and no box after it, ever shown (given its title) on the way
-    # to the end; the box's window may have been made ahead, unshown.
+    # Only the calibration window, and no box after it, ever asked for on the way to the end.
     local toplevels
-    toplevels=$(grep -c -- '-> xdg_toplevel[@#][0-9]*\.set_title(' "$WORK/program.log" || true)
+    toplevels=$(grep -c -- '-> xdg_surface[@#][0-9]*\.get_toplevel(' "$WORK/program.log" || true)
     if [ "$1" = notice-killed ]; then
-        [ "$toplevels" = 1 ] || fail "$toplevels toplevel windows shown, expected the calibration window alone"
+        [ "$toplevels" = 1 ] || fail "$toplevels toplevel windows asked for, expected the calibration window alone"
         # The save under way ends, then the cleanup modes. Its R went before the compositor did;
         # the reply to it is read unless the ending came first (an ending stops the wait for it).
         if [[ "$(transcript_tail 3 | head -n 1)" == "$R_FRAME"* ]]; then

@@ -92,12 +92,12 @@ NOTICE="HID CALIBRATION WARNING"
 # The notice as the compositor told the program it placed it: "X Y WIDTH HEIGHT" on its parent
 # window (from the program's protocol log LOG, whose objects read interface@id, or interface#id
 # with Debian 13's libwayland: its popup's configure); nothing unless the popup is a child of
-# the calibration window (the first toplevel), has had something to show, and is still there.
+# the calibration window, has had something to show, and is still there.
 notice_popup_from_log() {  # LOG
     awk '/-> xdg_wm_base[@#][0-9]+\.get_xdg_surface\(new id xdg_surface[@#]/ {
             match($0, /xdg_surface[@#][0-9]+/); xs = substr($0, RSTART, RLENGTH)
             match($0, /wl_surface[@#][0-9]+/); surface_of[xs] = substr($0, RSTART, RLENGTH) }
-        toplevel == "" && /-> xdg_surface[@#][0-9]+\.get_toplevel\(/ { match($0, /xdg_surface[@#][0-9]+/); toplevel = substr($0, RSTART, RLENGTH) }
+        /-> xdg_surface[@#][0-9]+\.get_toplevel\(/ { match($0, /xdg_surface[@#][0-9]+/); toplevel = substr($0, RSTART, RLENGTH) }
         /-> xdg_surface[@#][0-9]+\.get_popup\(new id xdg_popup[@#][0-9]+, xdg_surface[@#]/ {
             match($0, /xdg_surface[@#][0-9]+/); xs = substr($0, RSTART, RLENGTH)
             rest = substr($0, RSTART + RLENGTH); match(rest, /xdg_popup[@#][0-9]+/); popup = substr(rest, RSTART, RLENGTH)
@@ -310,7 +310,9 @@ screenshot_when() {  # NAME WHAT CONDITION...
             return
         fi
         [ $SECONDS -lt $deadline ] || fail "timed out waiting for $what"
-        if on_wayland; then
+        # gnome-kiosk: as before, the program runs between looks (its raw_0102 made no transfer
+        # in 120 s with looks at each drawing, in one CI run; not yet understood).
+        if on_wayland && [ "$SCREEN_KIND" != gnome-kiosk ]; then
             # A compositor's screenshot on a loaded machine may outlast the shortest moment (a
             # red target, 500 ms), so the next look waits, the program stopped, for its next
             # drawing; it has sent it once its loop has gone round.
