@@ -293,6 +293,12 @@ drawn_since() {  # COUNT
     [ "$(drawings)" -gt "$1" ]
 }
 
+# The same, or true once called SLICES times more since RAN was set to 0 (run_until's slices).
+drawn_or_ran() {  # COUNT SLICES
+    RAN=$((RAN + 1))
+    drawn_since "$1" || [ "$RAN" -gt "$2" ]
+}
+
 # Waits until a condition holds, then takes screenshot NAME with the program stopped; the PNG's
 # path is left in SHOT. With KEEP_STOPPED=1 the program stays stopped for the caller to look
 # further at the same moment (then thaw). On Wayland the program must have been started with
@@ -310,14 +316,15 @@ screenshot_when() {  # NAME WHAT CONDITION...
             return
         fi
         [ $SECONDS -lt $deadline ] || fail "timed out waiting for $what"
-        # gnome-kiosk: as before, the program runs between looks (its raw_0102 made no transfer
-        # in 120 s with looks at each drawing, in one CI run; not yet understood).
-        if on_wayland && [ "$SCREEN_KIND" != gnome-kiosk ]; then
+        if on_wayland; then
             # A compositor's screenshot on a loaded machine may outlast the shortest moment (a
             # red target, 500 ms), so the next look waits, the program stopped, for its next
-            # drawing; it has sent it once its loop has gone round.
+            # drawing; it has sent it once its loop has gone round. Or for a second of its
+            # running: the compositor may not have shown the last drawing yet (gnome-kiosk fades
+            # a new window in).
             seen=$(drawings)
-            SLICE=0.1 run_until "$what" drawn_since "$seen"
+            RAN=0
+            SLICE=0.1 run_until "$what" drawn_or_ran "$seen" 10
             thaw
             sleep 0.02
         else
