@@ -10,10 +10,14 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <pthread.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "common/shared_state.h"
@@ -199,6 +203,74 @@ TEST_F(XWindow, OnlyErrorsAboutWindowsKnownToBeGoneAreDropped)
     XMapWindow(poker, stranger);
     XSync(poker, False);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+// The little-endian words of a minimal connection setup answer: one screen, one depth of 24 with
+// one TrueColor visual, one pixmap format.
+std::string SetupAnswer()
+{
+    std::string bytes;
+    const auto put = [&bytes](std::uint32_t value, int size) {
+        for (int i = 0; i < size; ++i) {
+            bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+        }
+    };
+    put(1, 2), put(11, 2), put(0, 2), put((32 + 4 + 8 + 40 + 8 + 24) / 4, 2);
+    put(1, 4), put(0x200000, 4), put(0x1FFFFF, 4), put(0, 4), put(4, 2), put(0xFFFF, 2);
+    put(1, 1), put(1, 1), put(0, 1), put(0, 1), put(32, 1), put(32, 1), put(8, 1), put(255, 1);
+    put(0, 4);
+    bytes += "fake";
+    put(24, 1), put(32, 1), put(32, 1), put(0, 1), put(0, 4);
+    put(0x25, 4), put(0x20, 4), put(0xFFFFFF, 4), put(0, 4), put(0, 4);
+    put(800, 2), put(600, 2), put(200, 2), put(150, 2), put(1, 2), put(1, 2);
+    put(0x21, 4), put(0, 1), put(0, 1), put(24, 1), put(1, 1);
+    put(24, 1), put(0, 1), put(1, 2), put(0, 4);
+    put(0x21, 4), put(4, 1), put(8, 1), put(256, 2), put(0xFF0000, 4), put(0xFF00, 4);
+    put(0xFF, 4), put(0, 4);
+    return bytes;
+}
+
+TEST_F(XWindow, AServerGoneWhileTheConnectionIsMadeGivesNoConnectionAndNoExit)
+{
+    // XOpenDisplay asks for the root window's resources once set up; the server goes instead.
+    const int number = 4000 + static_cast<int>(getpid() % 4000);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    unlink(path.c_str());
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    std::thread server([listener] {
+        const int client = accept(listener, nullptr, nullptr);
+        unsigned char head[12];
+        std::string rest;
+        if (client >= 0 && recv(client, head, sizeof head, MSG_WAITALL) == sizeof head) {
+            const auto padded = [](unsigned n) { return (n + 3) & ~3u; };
+            rest.resize(padded(head[6] | head[7] << 8) + padded(head[8] | head[9] << 8));
+            if (!rest.empty()) {
+                recv(client, rest.data(), rest.size(), MSG_WAITALL);
+            }
+            const std::string answer = SetupAnswer();
+            send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
+            recv(client, head, 4, MSG_WAITALL);  // its first request
+        }
+        close(client);
+    });
+    const std::string display = std::getenv("DISPLAY");
+    setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
+    Display* const made = OpenConnection();
+    setenv("DISPLAY", display.c_str(), 1);
+    server.join();
+    close(listener);
+    unlink(path.c_str());
+    EXPECT_EQ(made, nullptr);
+
+    // The opening that gave up leaves the next one, to a server that stays, as it was.
+    Display* const next = OpenConnection();
+    ASSERT_NE(next, nullptr);
+    XCloseDisplay(next);
 }
 
 }  // namespace

@@ -76,9 +76,8 @@ void PrepareMessageBox()
     PrepareDialogText();
     // One attempt: a server that does not answer now is given its retries when the box is due.
     if (preparedConnection == nullptr) {
-        preparedConnection = XOpenDisplay(nullptr);
+        preparedConnection = OpenConnection();
         if (preparedConnection != nullptr) {
-            KeepRunningWhenBroken(preparedConnection);
             KeepBreakLocal(preparedConnection);
         }
     }

@@ -1,8 +1,11 @@
 #include "platform/x11/x_errors.h"
 
+#include <setjmp.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "platform/linux/outside_end.h"
@@ -25,6 +28,8 @@ std::vector<Trap> traps;
 std::vector<Window> goneWindows;
 constexpr std::size_t kGoneKept = 64;
 std::vector<OwnConnection> ownConnections;
+// Set while this thread is inside XOpenDisplay (OpenConnection).
+thread_local sigjmp_buf* openingJump = nullptr;
 
 enum class Verdict { Trapped, Expected, Unexpected };
 
@@ -82,6 +87,12 @@ bool BreakIsLocal(Display* display, bool* first)
 // user calls Xlib again: everything but closing it then returns at once.
 int HandleBrokenConnection(Display* display)
 {
+    // XOpenDisplay asks the server things before the connection exists for KeepRunningWhenBroken,
+    // so a server gone then would end the process: back to the opening, which gives up. Xlib
+    // holds no lock of its own by now; the half-made connection is left alone.
+    if (sigjmp_buf* jump = std::exchange(openingJump, nullptr)) {
+        siglongjmp(*jump, 1);
+    }
     bool first = false;
     if (BreakIsLocal(display, &first)) {
         if (first) {
@@ -110,6 +121,21 @@ void InstallXErrorHandler()
 void KeepRunningWhenBroken(Display* display)
 {
     XSetIOErrorExitHandler(display, AfterBrokenConnection, nullptr);
+}
+
+Display* OpenConnection()
+{
+    sigjmp_buf jump;
+    Display* volatile display = nullptr;
+    if (sigsetjmp(jump, 0) == 0) {
+        openingJump = &jump;
+        display = XOpenDisplay(nullptr);
+    }
+    openingJump = nullptr;
+    if (display != nullptr) {
+        KeepRunningWhenBroken(display);
+    }
+    return display;
 }
 
 void KeepBreakLocal(Display* display)

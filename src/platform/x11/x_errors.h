@@ -15,6 +15,10 @@ void InstallXErrorHandler();
 // Keeps Xlib from ending the process when display's connection breaks; for every connection.
 void KeepRunningWhenBroken(Display* display);
 
+// XOpenDisplay(nullptr), kept running when broken; null also when the server goes while the
+// connection is being made, where Xlib would end the process.
+Display* OpenConnection();
+
 // Makes display, just opened, a connection of its own: its break ends only what it shows, and the
 // display is not taken for gone.
 void KeepBreakLocal(Display* display);

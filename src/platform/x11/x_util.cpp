@@ -48,8 +48,7 @@ Display* OpenDisplayRetrying()
     constexpr int kAttempts = 10;
     constexpr long kPauseNs = 50L * 1000 * 1000;
     for (int attempt = 1;; ++attempt) {
-        if (Display* display = XOpenDisplay(nullptr)) {
-            KeepRunningWhenBroken(display);
+        if (Display* display = OpenConnection()) {
             return display;
         }
         // Without a display name there is nothing to wait for.
