@@ -28,8 +28,12 @@ std::vector<Trap> traps;
 std::vector<Window> goneWindows;
 constexpr std::size_t kGoneKept = 64;
 std::vector<OwnConnection> ownConnections;
-// Set while this thread is inside XOpenDisplay (OpenConnection).
+// Set while this thread is inside XOpenDisplay (OpenConnection), and the connection it broke.
 thread_local sigjmp_buf* openingJump = nullptr;
+thread_local Display* openingBroken = nullptr;
+// Connections broken while being opened: closing one would meet the break again, and Xlib
+// would end the process. Kept, unused, past the end (no destructor lets them go).
+std::vector<Display*>* const halfOpened = new std::vector<Display*>;
 
 enum class Verdict { Trapped, Expected, Unexpected };
 
@@ -88,9 +92,10 @@ bool BreakIsLocal(Display* display, bool* first)
 int HandleBrokenConnection(Display* display)
 {
     // XOpenDisplay asks the server things before the connection exists for KeepRunningWhenBroken,
-    // so a server gone then would end the process: back to the opening, which gives up. Xlib
-    // holds no lock of its own by now; the half-made connection is left alone.
+    // so a server gone then would end the process: back to the opening, which gives up. Xlib has
+    // let go of every lock but that connection's own.
     if (sigjmp_buf* jump = std::exchange(openingJump, nullptr)) {
+        openingBroken = display;
         siglongjmp(*jump, 1);
     }
     bool first = false;
@@ -132,6 +137,10 @@ Display* OpenConnection()
         display = XOpenDisplay(nullptr);
     }
     openingJump = nullptr;
+    if (Display* broken = std::exchange(openingBroken, nullptr)) {
+        std::lock_guard<std::mutex> guard(errorLock);
+        halfOpened->push_back(broken);
+    }
     if (display != nullptr) {
         KeepRunningWhenBroken(display);
     }
