@@ -318,10 +318,10 @@ screenshot_when() {  # NAME WHAT CONDITION...
         [ $SECONDS -lt $deadline ] || fail "timed out waiting for $what"
         if on_wayland; then
             # A compositor's screenshot on a loaded machine may outlast the shortest moment (a
-            # red target, 500 ms), so the next look waits, the program stopped, for its next
-            # drawing; it has sent it once its loop has gone round. Or for a second of its
-            # running: the compositor may not have shown the last drawing yet (gnome-kiosk fades
-            # a new window in).
+            # red target, 500 ms), so the next look waits for the program's next drawing, letting
+            # it run in short slices; it has sent it once its loop has gone round. Or for a second
+            # of its running: the compositor may not have shown the last drawing yet (gnome-kiosk
+            # fades a new window in).
             seen=$(drawings)
             RAN=0
             SLICE=0.1 run_until "$what" drawn_or_ran "$seen" 10
