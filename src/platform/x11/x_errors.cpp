@@ -28,9 +28,8 @@ std::vector<Trap> traps;
 std::vector<Window> goneWindows;
 constexpr std::size_t kGoneKept = 64;
 std::vector<OwnConnection> ownConnections;
-// Set while this thread is inside XOpenDisplay (OpenConnection), and the connection it broke.
+// Set while this thread is inside XOpenDisplay (OpenConnection).
 thread_local sigjmp_buf* openingJump = nullptr;
-thread_local Display* openingBroken = nullptr;
 // Connections broken while being opened: closing one would meet the break again, and Xlib
 // would end the process. Kept, unused, past the end (no destructor lets them go).
 std::vector<Display*>* const halfOpened = new std::vector<Display*>;
@@ -95,7 +94,10 @@ int HandleBrokenConnection(Display* display)
     // so a server gone then would end the process: back to the opening, which gives up. Xlib has
     // let go of every lock but that connection's own.
     if (sigjmp_buf* jump = std::exchange(openingJump, nullptr)) {
-        openingBroken = display;
+        {
+            std::lock_guard<std::mutex> guard(errorLock);
+            halfOpened->push_back(display);
+        }
         siglongjmp(*jump, 1);
     }
     bool first = false;
@@ -137,10 +139,6 @@ Display* OpenConnection()
         display = XOpenDisplay(nullptr);
     }
     openingJump = nullptr;
-    if (Display* broken = std::exchange(openingBroken, nullptr)) {
-        std::lock_guard<std::mutex> guard(errorLock);
-        halfOpened->push_back(broken);
-    }
     if (display != nullptr) {
         KeepRunningWhenBroken(display);
     }
