@@ -98,6 +98,8 @@ run_tests() {  # preset, extra ctest arguments...
             $(sed -n 's/^\s*[0-9]* - \(.*\) (Skipped)$/\1/p' "$log")
         passed=$((passed + total - bad - skip))
         failed=$((failed + bad))
+        failure_reasons "build/$preset/Testing/Temporary/LastTest.log" \
+            $(sed -n '/^The following tests FAILED:$/,$s/^\s*[0-9]* - \(\S*\) (.*)$/\1/p' "$log")
     else
         echo "ctest of $preset ran no test"
         failures+=("ctest of $preset ran no test")
@@ -123,6 +125,21 @@ skip_reasons() {  # LAST_TEST_LOG TEST...
             failures+=("$test: skipped without a reason")
             failed=$((failed + 1))
         fi
+    done
+}
+
+# Adds each failed TEST to the summary with the last line of its output that says why, so that the
+# closing lines name what failed (CI may keep only the end of the run).
+failure_reasons() {  # LAST_TEST_LOG TEST...
+    local last=$1 test reason
+    shift
+    for test in "$@"; do
+        reason=$(awk -v test="$test" '/^[0-9]+\/[0-9]+ Test: / { current = $3 }
+            /^Output:$/ { output = 1; next } /^<end of output>$/ { output = 0 }
+            output && current == test && NF { line = $0 }
+            output && current == test && /FAIL|[Ff]ailure|[Tt]imed out|[Ee]rror/ { why = $0 }
+            END { print (why != "" ? why : line) }' "$last" 2>/dev/null | cut -c1-300)
+        failures+=("$test: ${reason:-no output}")
     done
 }
 
@@ -212,6 +229,13 @@ elif [ -n "$other_note" ]; then
     echo "$this_title: $this_counts"
     echo "$other_note"
     skipped=$((skipped + 1))
+fi
+# Every failure of both releases once more, last, where a shortened log still shows them.
+for line in ${failures[@]+"${failures[@]}"}; do echo "FAILED: $this_title: $line"; done
+if [ -n "$other_release" ] && [ -f "$other_log" ]; then
+    sed -n '/^=== summary: /,$s/^FAILED: //p' "$other_log" | while IFS= read -r line; do
+        echo "FAILED: $other_title: $line"
+    done
 fi
 if [ "$skipped" -gt 0 ]; then
     echo "$passed passed, $failed failed, $skipped skipped"
