@@ -231,7 +231,8 @@ freeze() {
     while :; do
         running=0
         for task in /proc/"$PROGRAM_PID"/task/*/stat; do
-            state=$(sed 's/.*) //' "$task" 2>/dev/null | cut -d' ' -f1)
+            # A thread that ended since the glob leaves no file to read, and nothing to wait for.
+            state=$(sed 's/.*) //' "$task" 2>/dev/null | cut -d' ' -f1) || state=''
             case $state in T | t | Z | X | '') ;; *) running=1 ;; esac
         done
         [ $running = 0 ] && return
