@@ -25,7 +25,18 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/qavel-e2e.XXXXXX")
 PROGRAM_PID=
 TRANSCRIPT=$WORK/transcript.txt
 
-cleanup() {
+# A command that fails under set -e ends the script without a word: the last one is noted, and
+# named at the end unless fail gave the reason.
+FAILED_COMMAND=
+FAIL_SAID=
+set -E
+trap 'FAILED_COMMAND="$? from ${BASH_SOURCE[0]##*/}:$LINENO: $BASH_COMMAND"' ERR
+
+cleanup() {  # [STATUS the script ends with, when a trap of its own ran first]
+    local status=${1:-$?}
+    if [ "$status" != 0 ] && [ -z "$FAIL_SAID" ]; then
+        echo "FAIL: the script ended with status $status; the last command that failed: ${FAILED_COMMAND:-none}" >&2
+    fi
     if [ -n "$PROGRAM_PID" ] && kill -0 "$PROGRAM_PID" 2>/dev/null; then
         kill -CONT "$PROGRAM_PID" 2>/dev/null || true
         kill "$PROGRAM_PID" 2>/dev/null || true
@@ -41,6 +52,7 @@ cleanup() {
 trap cleanup EXIT
 
 fail() {
+    FAIL_SAID=1
     echo "FAIL: $*" >&2
     if [ -f "$TRANSCRIPT" ]; then
         echo "--- transcript (last lines)" >&2

@@ -13,7 +13,7 @@ MW=1024
 MH=768
 "$PROBE" monitors LEFT 0 0 1280 1024 0 RIGHT $MX $MY $MW $MH 1 >"$WORK/monitors.out" &
 MONITORS_PID=$!
-trap 'kill $MONITORS_PID 2>/dev/null; cleanup' EXIT
+trap 'status=$?; kill $MONITORS_PID 2>/dev/null; cleanup $status' EXIT
 deadline=$((SECONDS + WAIT_LIMIT))
 until grep -q ready "$WORK/monitors.out"; do
     kill -0 $MONITORS_PID 2>/dev/null || fail "the server refused the RandR monitors"
