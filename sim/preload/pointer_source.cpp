@@ -81,6 +81,7 @@ bool PointerSourceRead(PointerSource* source, std::vector<PointerState>* states)
     int windowX = 0;
     int windowY = 0;
     unsigned int mask = 0;
+    const unsigned long query = NextRequest(display);
     if (!XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &windowX,
                        &windowY, &mask)) {
         return false;
@@ -91,8 +92,17 @@ bool PointerSourceRead(PointerSource* source, std::vector<PointerState>* states)
     SimScreenToController(rootX - monitor.x, rootY - monitor.y, monitor.width, monitor.height, &x,
                           &y);
 
-    // XQueryPointer has read everything the server sent before its reply.
-    while (source->xiOpcode != 0 && XPending(display) > 0) {
+    // An event is stamped with the last request the server had done when it sent it: one stamped
+    // before the query is older than the place the query gave. One sent after it (while the
+    // program was stopped, say, even if read along with the reply) waits for the next read, whose
+    // place is newer: with this one, a click made elsewhere meanwhile would land where the pointer
+    // was before.
+    while (source->xiOpcode != 0 && XEventsQueued(display, QueuedAfterReading) > 0) {
+        XEvent next;
+        XPeekEvent(display, &next);
+        if (static_cast<long>(next.xany.serial - query) >= 0) {
+            break;
+        }
         XEvent event;
         XNextEvent(display, &event);
         XGenericEventCookie* cookie = &event.xcookie;
