@@ -108,16 +108,20 @@ run_tests() {  # preset, extra ctest arguments...
     rm -f "$log"
 }
 
+# The output of TEST as ctest kept it in LAST_TEST_LOG, a line each.
+test_output() {  # LAST_TEST_LOG TEST
+    awk -v test="$2" '/^[0-9]+\/[0-9]+ Test: / { current = $3 }
+        /^Output:$/ { output = 1; getline; next } /^<end of output>$/ { output = 0 }
+        output && current == test' "$1" 2>/dev/null || true
+}
+
 # Counts each skipped TEST, and adds it to the summary with the reason its QAVEL SKIP line gave
 # (qavel_skip in tools/lib/require.sh); a skip without one counts as failed.
 skip_reasons() {  # LAST_TEST_LOG TEST...
     local last=$1 test reason
     shift
     for test in "$@"; do
-        reason=$(awk -v test="$test" '/^[0-9]+\/[0-9]+ Test: / { current = $3 }
-            /^Output:$/ { output = 1 } /^<end of output>$/ { output = 0 }
-            output && current == test && /^QAVEL SKIP: / { sub(/^QAVEL SKIP: /, ""); print; exit }' \
-            "$last" 2>/dev/null)
+        reason=$(test_output "$last" "$test" | sed -n 's/^QAVEL SKIP: //p' | sed -n 1p)
         if [ -n "$reason" ]; then
             skips+=("$test: $reason")
             skipped=$((skipped + 1))
@@ -128,17 +132,16 @@ skip_reasons() {  # LAST_TEST_LOG TEST...
     done
 }
 
-# Adds each failed TEST to the summary with the last line of its output that says why, so that the
-# closing lines name what failed (CI may keep only the end of the run).
+# Adds each failed TEST to the summary with the last line of its output that says why (else its
+# last line), so that the closing lines name what failed (CI may keep only the end of the run).
 failure_reasons() {  # LAST_TEST_LOG TEST...
-    local last=$1 test reason
+    local last=$1 test output reason
     shift
     for test in "$@"; do
-        reason=$(awk -v test="$test" '/^[0-9]+\/[0-9]+ Test: / { current = $3 }
-            /^Output:$/ { output = 1; next } /^<end of output>$/ { output = 0 }
-            output && current == test && NF { line = $0 }
-            output && current == test && /FAIL|[Ff]ailure|[Tt]imed out|[Ee]rror/ { why = $0 }
-            END { print (why != "" ? why : line) }' "$last" 2>/dev/null | cut -c1-300)
+        output=$(test_output "$last" "$test")
+        reason=$(grep -E 'FAIL|[Ff]ailure|[Tt]imed out|[Ee]rror' <<<"$output" | tail -n 1 || true)
+        [ -n "$reason" ] || reason=$(grep . <<<"$output" | tail -n 1 || true)
+        reason=${reason:0:300}
         failures+=("$test: ${reason:-no output}")
     done
 }
@@ -230,12 +233,12 @@ elif [ -n "$other_note" ]; then
     echo "$other_note"
     skipped=$((skipped + 1))
 fi
-# Every failure of both releases once more, last, where a shortened log still shows them.
-for line in ${failures[@]+"${failures[@]}"}; do echo "FAILED: $this_title: $line"; done
-if [ -n "$other_release" ] && [ -f "$other_log" ]; then
-    sed -n '/^=== summary: /,$s/^FAILED: //p' "$other_log" | while IFS= read -r line; do
-        echo "FAILED: $other_title: $line"
-    done
+# Every failure of both releases once more, last, where a shortened log still shows them (the
+# run in the other release's root ends with its summary, and repeats nothing).
+if [ -n "$other_release" ]; then
+    for line in ${failures[@]+"${failures[@]}"}; do echo "FAILED: $this_title: $line"; done
+    [ ! -f "$other_log" ] || sed -n '/^=== summary: /,$s/^FAILED: //p' "$other_log" |
+        while IFS= read -r line; do echo "FAILED: $other_title: $line"; done
 fi
 if [ "$skipped" -gt 0 ]; then
     echo "$passed passed, $failed failed, $skipped skipped"
