@@ -99,7 +99,7 @@ run_tests() {  # preset, extra ctest arguments...
         passed=$((passed + total - bad - skip))
         failed=$((failed + bad))
         failure_reasons "build/$preset/Testing/Temporary/LastTest.log" \
-            $(sed -n '/^The following tests FAILED:$/,$s/^\s*[0-9]* - \(\S*\) (.*)$/\1/p' "$log")
+            $(sed -n '/^The following tests FAILED:$/,$s/^\s*[0-9]* - \(\S*\) (.*$/\1/p' "$log")
     else
         echo "ctest of $preset ran no test"
         failures+=("ctest of $preset ran no test")
