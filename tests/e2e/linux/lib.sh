@@ -58,6 +58,11 @@ fail() {
         echo "--- transcript (last lines)" >&2
         tail -n 5 "$TRANSCRIPT" >&2
     fi
+    # What the program said of itself, without the protocol log that may be interleaved.
+    if [ -n "${WORK:-}" ] && grep -qs '^qavel-calib:' "$WORK/program.log"; then
+        echo "--- the program's own messages (last lines)" >&2
+        grep '^qavel-calib:' "$WORK/program.log" | tail -n 5 >&2
+    fi
     exit 1
 }
 
@@ -330,11 +335,15 @@ screenshot_when() {  # NAME WHAT CONDITION...
         fi
         [ $SECONDS -lt $deadline ] || fail "timed out waiting for $what"
         if on_wayland; then
+            # With the program stopped, a screen that still changes is the compositor bringing
+            # its last drawing in (gnome-kiosk fades a full-screen window in over 3 s): look
+            # again, the program held where it is, until the screen is still.
+            sleep 0.1
+            [ "$(compare -metric AE "$SHOT" "$(screenshot "$name-again")" null: 2>&1)" = 0 ] || continue
             # A compositor's screenshot on a loaded machine may outlast the shortest moment (a
             # red target, 500 ms), so the next look waits for the program's next drawing, letting
             # it run in short slices; it has sent it once its loop has gone round. Or for a second
-            # of its running: the compositor may not have shown the last drawing yet (gnome-kiosk
-            # fades a new window in).
+            # of its running.
             seen=$(drawings)
             RAN=0
             SLICE=0.1 run_until "$what" drawn_or_ran "$seen" 10
