@@ -12,6 +12,7 @@
 #include "common/strings.h"
 #include "app/session_driver.h"
 #include "inproc/virtual_clock.h"
+#include "platform/clock.h"
 #include "platform/display.h"
 
 namespace {
@@ -130,6 +131,7 @@ WindowHandle CreateCalibrationWindow()
     if (!LoadStringResource(IDS_CAPTION, title, sizeof title)) {
         return nullptr;
     }
+    PauseMs(options.windowTakesMs);
     {
         std::lock_guard<std::mutex> lock(displayMutex);
         if (options.failWindow) {

@@ -69,6 +69,19 @@ void YieldThread()
     std::this_thread::yield();
 }
 
+std::int64_t MonotonicUs()
+{
+    return static_cast<std::int64_t>(nowMs.load()) * 1000;
+}
+
+void PauseUntilUs(std::int64_t deadlineUs)
+{
+    const std::int64_t left = deadlineUs - MonotonicUs();
+    if (left > 0) {
+        PauseMs(static_cast<std::uint32_t>((left + 999) / 1000));
+    }
+}
+
 std::int64_t CalendarSeconds()
 {
     std::lock_guard<std::mutex> lock(clockMutex);

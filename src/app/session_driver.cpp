@@ -4,6 +4,7 @@
 #include "common/strings.h"
 #include "app/worker.h"
 #include "controller/session.h"
+#include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/guardian.h"
 
@@ -79,6 +80,8 @@ void RunSession()
         }
         DestroyCalibrationWindow(window);
     }
+    // Without the worker's transfers, the closing ones keep their whole pauses.
+    currentSession->quietSinceSet = false;
     ShowOutcomeMessage(MessageForResult(code));
 }
 
@@ -112,6 +115,10 @@ int RunProgram()
         ShowOutcomeMessage(IDS_NO_CONTROLLER, blocked);
         return 0;
     }
+    // The pause before the first transfer runs from here, while the guardian and the window are
+    // made, rather than after them.
+    currentSession->quietSinceSet = true;
+    currentSession->quietSinceUs = MonotonicUs();
     // Before the worker exists, and so before the controller's mode first changes.
     if (!GuardianStart(currentSession->device)) {
         WriteDiagnostic(

@@ -20,6 +20,10 @@ struct ControllerSession {
     std::int32_t y[3];
     std::int32_t pointCount;
     std::uint32_t productId;
+    // Where set, the pause before the next transfer counts from quietSinceUs (a MonotonicUs
+    // reading), not from its own start; the transfer clears it.
+    bool quietSinceSet;
+    std::int64_t quietSinceUs;
 };
 
 // True for the five product identifiers this tool calibrates.

@@ -9,6 +9,16 @@ namespace {
 constexpr int kAttempts = 10;
 constexpr std::uint32_t kPauseBeforeAttemptMs = 100;
 
+void PauseBeforeAttempt(ControllerSession* session)
+{
+    if (session->quietSinceSet) {
+        session->quietSinceSet = false;
+        PauseUntilUs(session->quietSinceUs + std::int64_t{kPauseBeforeAttemptMs} * 1000);
+        return;
+    }
+    PauseMs(kPauseBeforeAttemptMs);
+}
+
 bool SendCommandReport(ControllerSession* session, const std::uint8_t (&report)[8])
 {
     return SetFeatureRetry(session, report, sizeof report);
@@ -19,7 +29,7 @@ bool SendCommandReport(ControllerSession* session, const std::uint8_t (&report)[
 bool SetFeatureRetry(ControllerSession* session, const std::uint8_t* buffer, std::uint32_t length)
 {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        PauseMs(kPauseBeforeAttemptMs);
+        PauseBeforeAttempt(session);
         if (HidSetFeature(session->device, buffer, length)) {
             return true;
         }
@@ -32,7 +42,7 @@ bool GetFeatureRetry(ControllerSession* session, std::uint8_t* buffer, std::uint
     // A failed attempt may have scribbled over the buffer; every attempt asks for the same report.
     const std::uint8_t reportId = buffer[0];
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        PauseMs(kPauseBeforeAttemptMs);
+        PauseBeforeAttempt(session);
         buffer[0] = reportId;
         if (HidGetFeature(session->device, buffer, length)) {
             return true;

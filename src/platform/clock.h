@@ -11,3 +11,9 @@ void YieldThread();
 
 // The calendar clock in whole seconds; time-outs are counted on it.
 std::int64_t CalendarSeconds();
+
+// Microseconds of a clock that never steps back, from an arbitrary origin.
+std::int64_t MonotonicUs();
+
+// Blocks the calling thread until MonotonicUs() reaches deadlineUs; returns at once if it has.
+void PauseUntilUs(std::int64_t deadlineUs);

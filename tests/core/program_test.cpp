@@ -56,6 +56,19 @@ TEST_F(Program, AWindowThatCannotBeCreatedMeansCannotStart)
     EXPECT_TRUE(RecordedEvents().empty()) << "no window, nothing destroyed";
     EXPECT_EQ(Transfers(world), std::vector<std::string>({"set 03 8 ok 03 05 00 00 07 00 00 00"}))
         << "the controller is still closed properly";
+    EXPECT_EQ(TimeOf(TranscriptLines(world).back()), 1100u) << "after its whole pauses";
+}
+
+TEST_F(Program, TheFirstPauseRunsWhileTheWindowIsMade)
+{
+    RecordingDisplayOptions options;
+    options.windowTakesMs = 40;
+    world = StartWorld("device 0596:0102\ntouch -1536 -1536\ntouch 1536 1536\n", options);
+    EXPECT_EQ(RunProgram(), 0);
+    const std::vector<std::string> lines = TranscriptLines(world);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(TimeOf(lines[0]), 100u) << lines[0];
+    EXPECT_EQ(TimeOf(lines[1]) - TimeOf(lines[0]), 100u) << "only the first pause is shortened";
 }
 
 TEST_F(Program, WithoutTheCaptionStringNothingIsEverShown)

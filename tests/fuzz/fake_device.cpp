@@ -1,5 +1,6 @@
 #include "fake_device.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -254,6 +255,17 @@ void YieldThread() {}
 std::int64_t CalendarSeconds()
 {
     return static_cast<std::int64_t>((world.nowMs + world.offsetMs) / 1000);
+}
+
+std::int64_t MonotonicUs()
+{
+    return static_cast<std::int64_t>(world.nowMs) * 1000;
+}
+
+void PauseUntilUs(std::int64_t deadlineUs)
+{
+    world.nowMs =
+        std::max<std::uint64_t>(world.nowMs, static_cast<std::uint64_t>((deadlineUs + 999) / 1000));
 }
 
 // ---- display seam ---------------------------------------------------------------------------

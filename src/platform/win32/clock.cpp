@@ -22,3 +22,23 @@ std::int64_t CalendarSeconds()
 {
     return static_cast<std::int64_t>(_time64(nullptr));
 }
+
+std::int64_t MonotonicUs()
+{
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return static_cast<std::int64_t>(now.QuadPart / frequency.QuadPart * 1000000 +
+                                     now.QuadPart % frequency.QuadPart * 1000000 /
+                                         frequency.QuadPart);
+}
+
+void PauseUntilUs(std::int64_t deadlineUs)
+{
+    // Sleep may wake early by up to a tick; look again until the deadline has passed.
+    for (std::int64_t left = deadlineUs - MonotonicUs(); left > 0;
+         left = deadlineUs - MonotonicUs()) {
+        Sleep(static_cast<DWORD>((left + 999) / 1000));
+    }
+}
