@@ -28,10 +28,12 @@ else()
     set(CPACK_DEBIAN_PACKAGE_VERSION ${QAVEL_DEB_VERSION})
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-    # Depends from what the program really links (X11, Wayland, cairo and pango, libdecor,
-    # libcanberra, the C++ runtime). Recommended: the beep reaches the desktop's sound server
-    # through libcanberra's plugin for it (without one the program is silent).
+    # Depends from what the program really links (X11, Wayland, cairo, libdecor, the C++
+    # runtime), and the two it loads when it first needs them: pango for text, libcanberra for the
+    # beep. Recommended: the beep reaches the desktop's sound server through libcanberra's plugin
+    # for it (without one the program is silent).
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpangocairo-1.0-0, libcanberra0")
     set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcanberra-pulse, libdecor-0-plugin-1-cairo")
     # The summary becomes the first line of the description.
     set(CPACK_PACKAGE_DESCRIPTION "Shows calibration targets full screen, takes a touch on each and

@@ -12,6 +12,7 @@
 
 #include "common/shared_state.h"
 #include "platform/linux/display_backend.h"
+#include "platform/linux/loaded_library.h"
 #include "platform/linux/outside_end.h"
 #include "platform/paint/target_frame.h"
 #include "platform/wayland/connection.h"
@@ -134,25 +135,46 @@ void Key(void*, std::uint32_t keysym)
 
 SurfaceInput input = {nullptr, true, Key, nullptr, nullptr, nullptr};
 
-ca_context* Sounds()
+// libcanberra is loaded at the first beep, not with the program: its six libraries would delay
+// every start by about half a millisecond.
+struct Sound {
+    decltype(&ca_context_create) create;
+    decltype(&ca_context_set_driver) setDriver;
+    decltype(&ca_context_change_props) changeProps;
+    decltype(&ca_context_play) play;
+    decltype(&ca_context_destroy) destroy;
+    ca_context* context;
+};
+
+// Null where no sound can be made.
+const Sound* Sounds()
 {
     static bool tried = false;
-    static ca_context* context = nullptr;
+    static Sound sound{};
     if (!tried) {
         tried = true;
+        void* library = dlopen("libcanberra.so.0", RTLD_NOW | RTLD_LOCAL);
+        Sound* s = &sound;
+        if (library == nullptr || !FindCall(library, "ca_context_create", &s->create) ||
+            !FindCall(library, "ca_context_set_driver", &s->setDriver) ||
+            !FindCall(library, "ca_context_change_props", &s->changeProps) ||
+            !FindCall(library, "ca_context_play", &s->play) ||
+            !FindCall(library, "ca_context_destroy", &s->destroy)) {
+            return nullptr;
+        }
         // The desktop's sound server only: played straight on a sound card the bell would take
         // the card from it, or fill standard error with ALSA's complaints where there is none.
-        if (ca_context_create(&context) != CA_SUCCESS) {
-            context = nullptr;
-        } else if (ca_context_set_driver(context, "pulse") != CA_SUCCESS) {
-            ca_context_destroy(context);
-            context = nullptr;
+        if (s->create(&s->context) != CA_SUCCESS) {
+            s->context = nullptr;
+        } else if (s->setDriver(s->context, "pulse") != CA_SUCCESS) {
+            s->destroy(s->context);
+            s->context = nullptr;
         } else {
-            ca_context_change_props(context, CA_PROP_APPLICATION_NAME, "qavel-calib",
-                                    CA_PROP_APPLICATION_ID, kAppId, nullptr);
+            s->changeProps(s->context, CA_PROP_APPLICATION_NAME, "qavel-calib",
+                           CA_PROP_APPLICATION_ID, kAppId, nullptr);
         }
     }
-    return context;
+    return sound.context != nullptr ? &sound : nullptr;
 }
 
 }  // namespace
@@ -257,9 +279,9 @@ void PaintWindow(float targetX, float targetY)
 void Beep()
 {
     // The desktop's event sound where a sound server and a sound theme are there; else silence.
-    if (ca_context* sounds = Sounds()) {
-        ca_context_play(sounds, 0, CA_PROP_EVENT_ID, "bell", CA_PROP_EVENT_DESCRIPTION,
-                        "Touch taken", nullptr);
+    if (const Sound* sound = Sounds()) {
+        sound->play(sound->context, 0, CA_PROP_EVENT_ID, "bell", CA_PROP_EVENT_DESCRIPTION,
+                    "Touch taken", nullptr);
     }
 }
 
