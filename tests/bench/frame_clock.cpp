@@ -1,8 +1,10 @@
 // Times one run of the program from events, not by looking now and then: it starts the program
-// itself (time zero), learns of each transfer when the simulator appends it to the transcript
+// itself (time zero), learns of the first transfer when the simulator appends it to the transcript
 // (inotify), and of each change on the X screen when the server reports it (DAMAGE on the root
 // window, which covers the program's windows and a nested compositor's alike). After each change
-// it reads the pixels that tell the first target and the outcome box apart.
+// it reads the pixels that tell the first target and the outcome box apart. Later transfers are
+// placed by the transcript's own millisecond stamps, counted from the first: a watcher woken by
+// every line would take the processor from the very thread it times.
 //
 // usage: frame-clock TRANSCRIPT X Y [--idle-cpu SECONDS] -- COMMAND [ARGS...]
 //   X Y: a pixel inside the first target's green disc. The box is seen when its face colour
@@ -101,7 +103,9 @@ long CpuTicks(pid_t pid)
 
 struct Transcript {
     int fd = -1;
-    std::vector<double> lineMs;  // when each line was seen, from time zero
+    std::string partial;       // a line not yet ended
+    std::vector<long> stamps;  // each whole line's own stamp (ms since the simulator began)
+    double firstMs = -1;       // when the first line was seen, from time zero
 };
 
 void ReadNewLines(Transcript* t, double atMs)
@@ -110,11 +114,24 @@ void ReadNewLines(Transcript* t, double atMs)
     ssize_t n;
     while ((n = read(t->fd, buffer, sizeof buffer)) > 0) {
         for (ssize_t i = 0; i < n; ++i) {
-            if (buffer[i] == '\n') {
-                t->lineMs.push_back(atMs);
+            if (buffer[i] != '\n') {
+                t->partial += buffer[i];
+                continue;
+            }
+            t->stamps.push_back(std::atol(t->partial.c_str()));
+            t->partial.clear();
+            if (t->firstMs < 0) {
+                t->firstMs = atMs;
             }
         }
     }
+}
+
+// When line `index` was written, from time zero: the first as seen, the rest by their stamps
+// (whole milliseconds, so within 1 ms).
+double LineMs(const Transcript& t, std::size_t index)
+{
+    return t.firstMs + static_cast<double>(t.stamps[index] - t.stamps.front());
 }
 
 void EndProgram(pid_t pid)
@@ -180,12 +197,15 @@ int main(int argc, char** argv)
     Transcript transcript;
     const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     transcript.fd = open(argv[1], O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (watch < 0 || transcript.fd < 0 || inotify_add_watch(watch, argv[1], IN_MODIFY) < 0) {
+    const int watched = watch < 0 ? -1 : inotify_add_watch(watch, argv[1], IN_MODIFY);
+    bool transcriptUnwatched = false;
+    if (watch < 0 || transcript.fd < 0 || watched < 0) {
         std::fprintf(stderr, "frame-clock: cannot watch %s\n", argv[1]);
         return 1;
     }
     ReadNewLines(&transcript, 0);
-    transcript.lineMs.clear();
+    transcript.stamps.clear();
+    transcript.firstMs = -1;
 
     const double zero = NowMs();
     const pid_t pid = fork();
@@ -205,6 +225,10 @@ int main(int argc, char** argv)
     double lastBeforeBoxMs = -1;
     bool exited = false;
     while (NowMs() - zero < kLimitMs) {
+        if (transcript.firstMs >= 0 && !transcriptUnwatched) {
+            inotify_rm_watch(watch, watched);
+            transcriptUnwatched = true;
+        }
         pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {watch, POLLIN, 0}};
         if (XPending(display) == 0 && poll(fds, 2, 200) < 0 && errno != EINTR) {
             break;
@@ -244,8 +268,9 @@ int main(int argc, char** argv)
                 BoxProbePoint(display, messageText, &x, &y);
                 if (RootPixelRgb(display, x, y, &rgb) && rgb == kFace) {
                     boxMs = at;
-                    transfersBeforeBox = transcript.lineMs.size();
-                    lastBeforeBoxMs = transfersBeforeBox > 0 ? transcript.lineMs.back() : -1;
+                    transfersBeforeBox = transcript.stamps.size();
+                    lastBeforeBoxMs =
+                        transfersBeforeBox > 0 ? LineMs(transcript, transfersBeforeBox - 1) : -1;
                 }
             }
         }
@@ -270,7 +295,7 @@ int main(int argc, char** argv)
     if (!exited) {
         EndProgram(pid);
     }
-    const double firstTransferMs = transcript.lineMs.empty() ? -1 : transcript.lineMs.front();
+    const double firstTransferMs = transcript.firstMs;
     std::printf("start_to_first_transfer=%.1f window=%.1f target=%.1f", firstTransferMs, windowMs,
                 targetMs);
     if (idleSeconds > 0) {
