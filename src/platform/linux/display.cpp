@@ -25,7 +25,12 @@
 
 namespace {
 
-enum class MessageKind { ShowTarget, Beep, CalibrationDone, PrepareBox };
+enum class MessageKind { ShowTarget, Beep, CalibrationDone };
+
+// How long after the first target is painted the outcome box is readied: loading its fonts takes
+// the processor for milliseconds, which the compositor needs to show that target. The worker then
+// waits for a touch, far longer.
+constexpr std::uint32_t kPrepareBoxAfterMs = 100;
 
 struct QueuedMessage {
     MessageKind kind;
@@ -167,21 +172,24 @@ std::uint32_t PumpUntilQuit()
         return static_cast<std::uint32_t>(ResultCannotStart);
     }
     bool boxPrepared = false;
+    int prepareTimer = -1;
+    const auto stop = [&prepareTimer](std::uint32_t code) {
+        if (prepareTimer >= 0) {
+            close(prepareTimer);
+        }
+        return code;
+    };
     for (;;) {
         if (OutsideEndRequested()) {
             EndRunFromOutside();
-            return static_cast<std::uint32_t>(ResultUserAbort);
+            return stop(static_cast<std::uint32_t>(ResultUserAbort));
         }
         for (const QueuedMessage& message : TakeMessages(w)) {
             if (message.kind == MessageKind::CalibrationDone) {
-                return message.second;
+                return stop(message.second);
             }
             if (message.kind == MessageKind::Beep) {
                 chosenDisplay->beep();
-                continue;
-            }
-            if (message.kind == MessageKind::PrepareBox) {
-                chosenDisplay->prepareMessageBox();
                 continue;
             }
             ClearTarget(w);
@@ -200,15 +208,19 @@ std::uint32_t PumpUntilQuit()
             w->needsPaint = false;
             chosenDisplay->paintWindow(w->targetX, w->targetY);
         }
-        // The first target is painted, so the worker now waits for a touch, which takes far
-        // longer than readying the box. Queued behind the paint: the sleep sends the paint out
-        // before the loop comes back to it.
+        std::uint64_t expirations = 0;
+        if (prepareTimer >= 0 && read(prepareTimer, &expirations, sizeof expirations) > 0) {
+            close(prepareTimer);
+            prepareTimer = -1;
+            chosenDisplay->prepareMessageBox();
+        }
         if (!boxPrepared && w->targetX != -1.0f) {
             boxPrepared = true;
-            Post(w, QueuedMessage{MessageKind::PrepareBox, 0, 0});
+            prepareTimer = DeadlineTimer(kPrepareBoxAfterMs);
         }
-        pollfd descriptors[2] = {{w->wakeFd, POLLIN, 0}, {OutsideEndFd(), POLLIN, 0}};
-        chosenDisplay->sleep(descriptors, 2);
+        pollfd descriptors[3] = {
+            {w->wakeFd, POLLIN, 0}, {OutsideEndFd(), POLLIN, 0}, {prepareTimer, POLLIN, 0}};
+        chosenDisplay->sleep(descriptors, 3);
     }
 }
 
