@@ -80,8 +80,6 @@ void RunSession()
         }
         DestroyCalibrationWindow(window);
     }
-    // Without the worker's transfers, the closing ones keep their whole pauses.
-    currentSession->quietSinceSet = false;
     ShowOutcomeMessage(MessageForResult(code));
 }
 

@@ -75,6 +75,8 @@ void CloseController(ControllerSession* session)
     if (session == nullptr) {
         return;
     }
+    // A run that ends before any transfer (no window, say) still closes with its whole pauses.
+    session->quietSinceSet = false;
     if (HidIsOpen(session->device)) {
         if (session->productId == kModelRaw0100 || session->productId == kModelRaw0102) {
             PauseMs(1000);
