@@ -3,7 +3,8 @@
 # while it waits, on X11 (a private Xvfb) and on Wayland (weston's kiosk shell on its X11 backend,
 # in a private Xvfb of its own). Each run is timed from events (tools/lib/bench.sh): the program's
 # start, the first transfer as the simulator writes it (the rest by the transcript's stamps, within
-# 1 ms), each change of the screen as the X server reports it. Per display, RUNS whole 0x0102 runs (default 5), reported as min / median / max:
+# 1 ms), each change of the screen as the X server reports it. Per display, RUNS whole 0x0102 runs
+# (default 5), reported as min / median / max:
 #  - start to the first transfer, beyond that transfer's own 100 ms pause;
 #  - the first transfer to target 1 on screen;
 #  - the first transfer to the last before the box, beyond the pauses in between;

@@ -62,7 +62,5 @@ void PauseUntilUs(std::int64_t deadlineUs)
 
 std::int64_t MonotonicMs()
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    return MonotonicUs() / 1000;
 }
