@@ -232,6 +232,7 @@ void WriteDiagnostic(const std::string& line)
 
 bool PostShowTargetMessage(WindowHandle, std::uint32_t xBits, std::uint32_t yBits)
 {
+    PauseMs(options.postTakesMs);
     // Recorded when posted, with the colour the repaint will read: the order stays deterministic.
     char line[96];
     std::snprintf(line, sizeof line, "target %.3f %.3f %s", std::bit_cast<float>(xBits),

@@ -9,6 +9,7 @@
 struct RecordingDisplayOptions {
     bool failWindow = false;                    // the calibration window cannot be created
     std::uint32_t windowTakesMs = 0;            // virtual time the window takes to appear
+    std::uint32_t postTakesMs = 0;              // virtual time the worker takes to post a target
     bool failFormat = false;                    // the message formatter fails
     std::vector<std::uint32_t> missingStrings;  // ids the string table lacks
     std::FILE* echo = nullptr;                  // also print each event here as it happens

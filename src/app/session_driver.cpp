@@ -115,7 +115,7 @@ int RunProgram()
     }
     // The pause before the first transfer runs from here, while the guardian and the window are
     // made, rather than after them.
-    currentSession->quietSinceSet = true;
+    currentSession->quietMark = QuietMark::Opened;
     currentSession->quietSinceUs = MonotonicUs();
     // Before the worker exists, and so before the controller's mode first changes.
     if (!GuardianStart(currentSession->device)) {

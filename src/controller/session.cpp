@@ -76,7 +76,7 @@ void CloseController(ControllerSession* session)
         return;
     }
     // A run that ends before any transfer (no window, say) still closes with its whole pauses.
-    session->quietSinceSet = false;
+    session->quietMark = QuietMark::None;
     if (HidIsOpen(session->device)) {
         if (session->productId == kModelRaw0100 || session->productId == kModelRaw0102) {
             PauseMs(1000);

@@ -14,15 +14,20 @@ constexpr std::uint32_t kModelRaw0102 = 0x0102;
 constexpr std::uint32_t kModelAscii0300 = 0x0300;
 constexpr std::uint32_t kModelStatus0400 = 0x0400;
 
+// Opened: the pause counts from the opening whatever came after (only the window is made before
+// the first transfer). TransferEnded: only when less than the pause has passed since, so that a
+// pause made in between (after a target, say) is never taken out of this one.
+enum class QuietMark : std::uint8_t { None, Opened, TransferEnded };
+
 struct ControllerSession {
     HidHandle device;
     std::int32_t x[3];
     std::int32_t y[3];
     std::int32_t pointCount;
     std::uint32_t productId;
-    // Where set, the pause before the next transfer counts from quietSinceUs (a MonotonicUs
-    // reading), not from its own start; the transfer clears it.
-    bool quietSinceSet;
+    // When the controller last went quiet (a MonotonicUs reading), and why: the pause before the
+    // next transfer counts from there, not from its own start.
+    QuietMark quietMark;
     std::int64_t quietSinceUs;
 };
 

@@ -9,14 +9,26 @@ namespace {
 constexpr int kAttempts = 10;
 constexpr std::uint32_t kPauseBeforeAttemptMs = 100;
 
+constexpr std::int64_t kPauseBeforeAttemptUs = std::int64_t{kPauseBeforeAttemptMs} * 1000;
+
+// The pause is the controller's quiet time, so what the run did since it went quiet is part of
+// it, not added to it.
 void PauseBeforeAttempt(ControllerSession* session)
 {
-    if (session->quietSinceSet) {
-        session->quietSinceSet = false;
-        PauseUntilUs(session->quietSinceUs + std::int64_t{kPauseBeforeAttemptMs} * 1000);
+    const QuietMark mark = session->quietMark;
+    session->quietMark = QuietMark::None;
+    const std::int64_t until = session->quietSinceUs + kPauseBeforeAttemptUs;
+    if (mark == QuietMark::Opened || (mark == QuietMark::TransferEnded && MonotonicUs() < until)) {
+        PauseUntilUs(until);
         return;
     }
     PauseMs(kPauseBeforeAttemptMs);
+}
+
+void MarkTransferEnd(ControllerSession* session)
+{
+    session->quietMark = QuietMark::TransferEnded;
+    session->quietSinceUs = MonotonicUs();
 }
 
 bool SendCommandReport(ControllerSession* session, const std::uint8_t (&report)[8])
@@ -30,7 +42,9 @@ bool SetFeatureRetry(ControllerSession* session, const std::uint8_t* buffer, std
 {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         PauseBeforeAttempt(session);
-        if (HidSetFeature(session->device, buffer, length)) {
+        const bool sent = HidSetFeature(session->device, buffer, length);
+        MarkTransferEnd(session);
+        if (sent) {
             return true;
         }
     }
@@ -44,7 +58,9 @@ bool GetFeatureRetry(ControllerSession* session, std::uint8_t* buffer, std::uint
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         PauseBeforeAttempt(session);
         buffer[0] = reportId;
-        if (HidGetFeature(session->device, buffer, length)) {
+        const bool received = HidGetFeature(session->device, buffer, length);
+        MarkTransferEnd(session);
+        if (received) {
             return true;
         }
     }

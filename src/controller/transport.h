@@ -10,8 +10,8 @@ constexpr std::uint8_t ModeEndCalibration = 7;
 constexpr std::uint8_t ModeAsciiPrepare = 8;
 constexpr std::uint8_t ModeAsciiCleanup = 10;
 
-// At most 10 attempts, each after a 100 ms pause (counted from session->quietSinceUs where that is
-// set); true at the first success.
+// At most 10 attempts, each after a 100 ms pause (counted from session->quietSinceUs as its
+// quietMark allows); true at the first success. Each attempt marks its end.
 bool SetFeatureRetry(ControllerSession* session, const std::uint8_t* buffer, std::uint32_t length);
 bool GetFeatureRetry(ControllerSession* session, std::uint8_t* buffer, std::uint32_t length);
 

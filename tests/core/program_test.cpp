@@ -59,16 +59,24 @@ TEST_F(Program, AWindowThatCannotBeCreatedMeansCannotStart)
     EXPECT_EQ(TimeOf(TranscriptLines(world).back()), 1100u) << "after its whole pauses";
 }
 
-TEST_F(Program, TheFirstPauseRunsWhileTheWindowIsMade)
+TEST_F(Program, PausesCountFromWhenTheControllerWentQuiet)
 {
     RecordingDisplayOptions options;
     options.windowTakesMs = 40;
+    options.postTakesMs = 30;
     world = StartWorld("device 0596:0102\ntouch -1536 -1536\ntouch 1536 1536\n", options);
     EXPECT_EQ(RunProgram(), 0);
     const std::vector<std::string> lines = TranscriptLines(world);
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(TimeOf(lines[0]), 100u) << lines[0];
-    EXPECT_EQ(TimeOf(lines[1]) - TimeOf(lines[0]), 100u) << "only the first pause is shortened";
+    EXPECT_EQ(TimeOf(lines[0]), 100u) << "the window is made within the first pause";
+    EXPECT_EQ(TimeOf(lines[1]) - TimeOf(lines[0]), 100u) << "and target 1 posted within the next";
+    std::size_t next = 1;
+    while (next < lines.size() && TimeOf(lines[next]) - TimeOf(lines[next - 1]) <= 100) {
+        ++next;
+    }
+    ASSERT_LT(next, lines.size());
+    EXPECT_EQ(TimeOf(lines[next]) - TimeOf(lines[next - 1]), 30u + 1000u + 30u + 100u)
+        << "the pause after target 1 is never taken out of the transfer's own";
 }
 
 TEST_F(Program, WithoutTheCaptionStringNothingIsEverShown)
