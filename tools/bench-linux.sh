@@ -11,8 +11,9 @@
 #  - the last transfer to the outcome box on screen;
 #  - start to the box, beyond the 6400 ms the design imposes, also as a share of it;
 # and one run for the CPU time while target 1 waits 10 s for a touch.
-# The program is the release build the packages ship (preset linux-release); the simulator and
-# the clock come from the linux preset's build.
+# The program is the release build the packages ship (preset linux-release). The simulator comes
+# from that build too: a debug one's time on each transfer would be counted as the program's. The
+# clock comes from the linux preset's build.
 # usage: tools/bench-linux.sh [RUNS]
 set -euo pipefail
 
@@ -23,7 +24,7 @@ runs=${1:-5}
 release=${QAVEL_RELEASE_BUILD:-$root/build/linux-release}
 build=${QAVEL_BUILD:-$root/build/linux}
 program=$release/src/platform/linux/qavel-calib
-preload=$build/sim/preload/libqavel_sim_preload.so
+preload=$release/sim/preload/libqavel_sim_preload.so
 clock=$build/tests/bench/frame-clock
 for f in "$program" "$preload" "$clock"; do
     [ -e "$f" ] || {
@@ -32,7 +33,9 @@ for f in "$program" "$preload" "$clock"; do
     }
 done
 
-work=$(mktemp -d)
+# The simulator writes its transcript on every transfer, in the program's thread: in memory, a
+# disk's journal cannot stall that thread now and then.
+work=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 cleanup() {
     qavel_stop_wayland
     qavel_stop_xvfb

@@ -6,7 +6,9 @@
 // placed by the transcript's own millisecond stamps, counted from the first: a watcher woken by
 // every line would take the processor from the very thread it times.
 //
-// usage: frame-clock TRANSCRIPT X Y [--idle-cpu SECONDS] -- COMMAND [ARGS...]
+// usage: frame-clock TRANSCRIPT X Y [--idle-cpu SECONDS] -- [-u NAME | NAME=VALUE]... COMMAND...
+//   The words before COMMAND change its environment as env(1) would, without env's own start
+//   being timed as the program's.
 //   X Y: a pixel inside the first target's green disc. The box is seen when its face colour
 //   shows: 2 pixels into a window that carries _QAVEL_MESSAGE_TEXT, or else 2 pixels into the
 //   screen (a kiosk shows the box full screen).
@@ -169,7 +171,8 @@ int main(int argc, char** argv)
         idleSeconds = std::atoi(argv[5]);
     } else if (separator != 4) {
         std::fprintf(stderr,
-                     "usage: frame-clock TRANSCRIPT X Y [--idle-cpu SECONDS] -- COMMAND...\n");
+                     "usage: frame-clock TRANSCRIPT X Y [--idle-cpu SECONDS] -- "
+                     "[-u NAME | NAME=VALUE]... COMMAND...\n");
         return 2;
     }
     if (separator + 1 >= argc) {
@@ -211,7 +214,19 @@ int main(int argc, char** argv)
     const pid_t pid = fork();
     if (pid == 0) {
         close(ConnectionNumber(display));
-        execvp(argv[separator + 1], argv + separator + 1);
+        char** command = argv + separator + 1;
+        for (; *command != nullptr; ++command) {
+            if (std::strcmp(*command, "-u") == 0 && command[1] != nullptr) {
+                unsetenv(*++command);
+            } else if (std::strchr(*command, '=') != nullptr) {
+                putenv(*command);
+            } else {
+                break;
+            }
+        }
+        if (*command != nullptr) {
+            execvp(command[0], command);
+        }
         _exit(127);
     }
     if (pid < 0) {

@@ -28,14 +28,14 @@ qavel_bench_run() {  # KIND PROGRAM PRELOAD CLOCK WORK_DIR [idle]
         printf 'device 0596:0102\n' >"$work/scenario.txt"
         # shellcheck disable=SC2086
         "$clock" "$work/transcript.txt" $QAVEL_BENCH_TARGET_PIXEL --idle-cpu 10 -- \
-            env -u "$other" QAVEL_SIM="$work/scenario.txt" QAVEL_SIM_LOG="$work/transcript.txt" \
+            -u "$other" QAVEL_SIM="$work/scenario.txt" QAVEL_SIM_LOG="$work/transcript.txt" \
             LD_PRELOAD="$preload" "$program" 2>>"$work/program.log"
         return
     fi
     printf '%s\n' "$QAVEL_BENCH_SCENARIO" >"$work/scenario.txt"
     # shellcheck disable=SC2086
     line=$("$clock" "$work/transcript.txt" $QAVEL_BENCH_TARGET_PIXEL -- \
-        env -u "$other" QAVEL_SIM="$work/scenario.txt" QAVEL_SIM_LOG="$work/transcript.txt" \
+        -u "$other" QAVEL_SIM="$work/scenario.txt" QAVEL_SIM_LOG="$work/transcript.txt" \
         LD_PRELOAD="$preload" "$program" 2>>"$work/program.log") || {
         echo "frame-clock did not see the whole run: $line (program's output: $work/program.log)" >&2
         return 1
