@@ -7,6 +7,7 @@
 
 #include "calibration/calibration_math.h"
 #include "controller/model_dispatch.h"
+#include "controller/transport.h"
 #include "platform/clock.h"
 
 namespace {
@@ -34,9 +35,13 @@ bool TakeTarget(CalibrationHost* host, int n)
     if (!CaptureTouch(host->session, n + 1)) {
         return false;
     }
+    // The pause counts from the touch, and the next transfer's from the pause's end: the main
+    // thread, woken to paint, may take this thread's processor for a while after each post.
+    const std::int64_t pauseEndUs = MonotonicUs() + std::int64_t{kPauseAfterTarget[n]} * 1000;
     SystemBeep();
     ShowTarget(host, kTargets[n], kTargetRed);
-    PauseMs(kPauseAfterTarget[n]);
+    PauseUntilUs(pauseEndUs);
+    MarkQuietSince(host->session, pauseEndUs);
     return true;
 }
 

@@ -15,9 +15,9 @@ constexpr std::uint32_t kModelAscii0300 = 0x0300;
 constexpr std::uint32_t kModelStatus0400 = 0x0400;
 
 // Opened: the pause counts from the opening whatever came after (only the window is made before
-// the first transfer). TransferEnded: only when less than the pause has passed since, so that a
-// pause made in between (after a target, say) is never taken out of this one.
-enum class QuietMark : std::uint8_t { None, Opened, TransferEnded };
+// the first transfer). StepEnded (a transfer or a pause ended): only while less than the pause
+// has passed since, so that a pause made in between is never taken out of this one.
+enum class QuietMark : std::uint8_t { None, Opened, StepEnded };
 
 struct ControllerSession {
     HidHandle device;

@@ -18,17 +18,11 @@ void PauseBeforeAttempt(ControllerSession* session)
     const QuietMark mark = session->quietMark;
     session->quietMark = QuietMark::None;
     const std::int64_t until = session->quietSinceUs + kPauseBeforeAttemptUs;
-    if (mark == QuietMark::Opened || (mark == QuietMark::TransferEnded && MonotonicUs() < until)) {
+    if (mark == QuietMark::Opened || (mark == QuietMark::StepEnded && MonotonicUs() < until)) {
         PauseUntilUs(until);
         return;
     }
     PauseMs(kPauseBeforeAttemptMs);
-}
-
-void MarkTransferEnd(ControllerSession* session)
-{
-    session->quietMark = QuietMark::TransferEnded;
-    session->quietSinceUs = MonotonicUs();
 }
 
 bool SendCommandReport(ControllerSession* session, const std::uint8_t (&report)[8])
@@ -43,12 +37,18 @@ bool SetFeatureRetry(ControllerSession* session, const std::uint8_t* buffer, std
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         PauseBeforeAttempt(session);
         const bool sent = HidSetFeature(session->device, buffer, length);
-        MarkTransferEnd(session);
+        MarkQuietSince(session, MonotonicUs());
         if (sent) {
             return true;
         }
     }
     return false;
+}
+
+void MarkQuietSince(ControllerSession* session, std::int64_t sinceUs)
+{
+    session->quietMark = QuietMark::StepEnded;
+    session->quietSinceUs = sinceUs;
 }
 
 bool GetFeatureRetry(ControllerSession* session, std::uint8_t* buffer, std::uint32_t length)
@@ -59,7 +59,7 @@ bool GetFeatureRetry(ControllerSession* session, std::uint8_t* buffer, std::uint
         PauseBeforeAttempt(session);
         buffer[0] = reportId;
         const bool received = HidGetFeature(session->device, buffer, length);
-        MarkTransferEnd(session);
+        MarkQuietSince(session, MonotonicUs());
         if (received) {
             return true;
         }

@@ -15,6 +15,10 @@ constexpr std::uint8_t ModeAsciiCleanup = 10;
 bool SetFeatureRetry(ControllerSession* session, const std::uint8_t* buffer, std::uint32_t length);
 bool GetFeatureRetry(ControllerSession* session, std::uint8_t* buffer, std::uint32_t length);
 
+// The next transfer's pause counts from sinceUs (a MonotonicUs reading) while less than the pause
+// has passed since.
+void MarkQuietSince(ControllerSession* session, std::int64_t sinceUs);
+
 // Report 3, command 5, byte 4 = mode.
 bool SendModeCommand(ControllerSession* session, std::uint8_t mode);
 // The report SendModeCommand sends, written into report.
