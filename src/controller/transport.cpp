@@ -8,7 +8,6 @@ namespace {
 
 constexpr int kAttempts = 10;
 constexpr std::uint32_t kPauseBeforeAttemptMs = 100;
-
 constexpr std::int64_t kPauseBeforeAttemptUs = std::int64_t{kPauseBeforeAttemptMs} * 1000;
 
 // The pause is the controller's quiet time, so what the run did since it went quiet is part of
@@ -45,12 +44,6 @@ bool SetFeatureRetry(ControllerSession* session, const std::uint8_t* buffer, std
     return false;
 }
 
-void MarkQuietSince(ControllerSession* session, std::int64_t sinceUs)
-{
-    session->quietMark = QuietMark::StepEnded;
-    session->quietSinceUs = sinceUs;
-}
-
 bool GetFeatureRetry(ControllerSession* session, std::uint8_t* buffer, std::uint32_t length)
 {
     // A failed attempt may have scribbled over the buffer; every attempt asks for the same report.
@@ -65,6 +58,12 @@ bool GetFeatureRetry(ControllerSession* session, std::uint8_t* buffer, std::uint
         }
     }
     return false;
+}
+
+void MarkQuietSince(ControllerSession* session, std::int64_t sinceUs)
+{
+    session->quietMark = QuietMark::StepEnded;
+    session->quietSinceUs = sinceUs;
 }
 
 void ModeCommandReport(std::uint8_t mode, std::uint8_t (&report)[8])
